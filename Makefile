@@ -1,0 +1,52 @@
+# Tapeloom: the README's two commands are `make demo` and `make test`. Each target installs the
+# Debian packages it needs first (scripts/install-deps.sh; apt-get as root).
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev
+CTEST = ctest --output-on-failure -j$(JOBS)
+
+.PHONY: all deps deps-armhf build test test-native test-sanitize test-armhf demo bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh native
+
+deps-armhf:
+	@scripts/install-deps.sh native armhf
+
+build: deps
+	$(CMAKE_CONFIGURE) -B $(BUILD)/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD)/native
+
+# The whole suite three times: native, under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and cross-built for 32-bit ARM running under qemu. Any failure fails the target.
+test: test-native test-sanitize test-armhf
+
+test-native: build
+	cd $(BUILD)/native && $(CTEST)
+
+test-sanitize: deps
+	$(CMAKE_CONFIGURE) -B $(BUILD)/sanitize -DCMAKE_BUILD_TYPE=Debug -DTAPELOOM_SANITIZE=ON
+	cmake --build $(BUILD)/sanitize
+	cd $(BUILD)/sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+test-armhf: deps-armhf
+	$(CMAKE_CONFIGURE) -B $(BUILD)/armhf -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/armhf-toolchain.cmake
+	cmake --build $(BUILD)/armhf
+	cd $(BUILD)/armhf && $(CTEST)
+
+demo: build
+	@scripts/demo.sh $(BUILD)/native/tapeloom
+
+bench: deps
+	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
+	cmake --build $(BUILD)/bench
+	$(BUILD)/bench/bench/tapeloom_bench
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

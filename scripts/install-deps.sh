@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need, and nothing else.
+# Usage: scripts/install-deps.sh [native|armhf]...   (default: native)
+#   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox
+#   armhf:  the armhf cross toolchain, armhf ALSA and GoogleTest, qemu-user-static
+set -euo pipefail
+
+native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox)
+armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf qemu-user-static)
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(native)
+
+wanted=()
+need_armhf_arch=0
+for g in "${groups[@]}"; do
+  case "$g" in
+    native) wanted+=("${native_pkgs[@]}") ;;
+    armhf) wanted+=("${armhf_pkgs[@]}"); need_armhf_arch=1 ;;
+    *) echo "install-deps: unknown group '$g' (native or armhf)" >&2; exit 2 ;;
+  esac
+done
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+missing=()
+for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+  as_root=(sudo)
+else
+  echo "install-deps: these Debian packages are missing: ${missing[*]}" >&2
+  echo "install-deps: installing them needs root. Run 'sudo $0 ${groups[*]}' or install them by hand." >&2
+  exit 1
+fi
+
+if ! command -v apt-get >/dev/null 2>&1; then
+  echo "install-deps: apt-get not found; install these packages by hand: ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+if [ $need_armhf_arch -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  "${as_root[@]}" dpkg --add-architecture armhf
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

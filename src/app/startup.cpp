@@ -1,0 +1,142 @@
+#include "app/startup.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "app/program_end.h"
+#include "app/session.h"
+#include "app/settings_file.h"
+#include "app/text_file.h"
+
+namespace tapeloom {
+namespace {
+
+constexpr const char* kDashes = "-------------------------";
+
+void CreateEmptyFile(const char* name) {
+  // Start-up goes on whether or not the file could be made; the next run asks for a list
+  // that is still missing.
+  if (std::FILE* file = std::fopen(name, "w")) std::fclose(file);
+}
+
+void AskFirstRunQuestions(SessionSettings& s, ConsoleInput& input) {
+  std::puts("\nThe param.txt file was not found.");
+  std::puts("Parameters are stored in this file.");
+  std::puts("\nEnter 'c' to create this file now or 'x' to exit");
+  for (;;) {
+    const std::string word = input.ReadWord();
+    if (word == "x") EndProgram(kExitFirstRunDeclined);
+    if (word == "c") break;
+  }
+
+  std::printf("\nEnter the number of audio interface INPUTS: ");
+  if (const auto n = input.ReadInt()) s.inputs = *n;
+  std::printf("\nEnter the number of audio interface OUTPUTS: ");
+  if (const auto n = input.ReadInt()) s.outputs = *n;
+  std::printf("\nEnter the maxiumum number of audio TRACKS needed: ");
+  if (const auto n = input.ReadInt()) s.ch = *n;
+  std::printf("\nEnter soundcard device name or 'd' for default: ");
+  const std::string device = input.ReadWord();
+  s.dv = device == "d" ? "default" : device;
+  std::puts("\nEnter project sample rate or");
+  std::puts("1 = 44100,  2 = 48000,  3 = 88200,  4 = 96000");
+  if (const auto n = input.ReadInt()) {
+    switch (*n) {
+      case 1: s.sr = 44100; break;
+      case 2: s.sr = 48000; break;
+      case 3: s.sr = 88200; break;
+      case 4: s.sr = 96000; break;
+      default: s.sr = static_cast<std::uint32_t>(*n); break;
+    }
+  }
+}
+
+}  // namespace
+
+void RunFirstRunDialogue(SessionSettings& s, ConsoleInput& input) {
+  // Input that ends anywhere in these questions declines them, as "x" does: nothing is
+  // created and the questions come again at the next start.
+  try {
+    AskFirstRunQuestions(s, input);
+  } catch (const InputEnded&) {
+    EndProgram(kExitFirstRunDeclined);
+  }
+  s.firstRun = 1;
+}
+
+void EnsureListFiles(const SessionSettings& s) {
+  const std::string& recordList = s.rec[0];
+  if (const auto text = ReadWholeFile(recordList); !text) {
+    std::puts(kDashes);
+    std::printf("Could not find the record file list called %s\n", recordList.c_str());
+    CreateEmptyFile("record.txt");
+    std::puts("Created a file called record.txt that you will need.");
+    std::puts("Put a list of wave files in this list, one per line.");
+    std::puts("Each line will be assigned to an input hardware channel.");
+    std::puts("Use a '-' on a line to skip over channel.");
+    std::puts(kDashes);
+  } else if (text->empty()) {
+    std::puts(kDashes);
+    std::puts("Note: The record.txt file is empty!");
+    std::puts(kDashes);
+  }
+
+  const std::string& playList = s.play[0];
+  if (std::FILE* file = std::fopen(playList.c_str(), "r")) {
+    std::fclose(file);
+  } else {
+    std::puts(kDashes);
+    std::printf("Cound not find the playlist file called %s\n", playList.c_str());
+    CreateEmptyFile("play.txt");
+    std::puts("Created a file called play.txt that you will need.");
+    std::puts("Put a list of wave files in this list, one per line.");
+    std::puts("Each line will be assigned to an output hardware channel.");
+    std::puts("Use a '-' on a line to skip over channel.");
+    std::puts(kDashes);
+  }
+}
+
+void ResolveChannelCounts(SessionSettings& s) {
+  if (s.ch > kMaxTracks) s.ch = kMaxTracks;
+  if (s.inputs > kMaxTracks) s.inputs = kMaxTracks;
+  if (s.outputs > kMaxTracks) s.outputs = kMaxTracks;
+  if (s.inputs < 0) s.inputs = (s.outputs < 0 && s.ch > 0) ? s.ch : 2;
+  if (s.outputs < 0) s.outputs = 2;
+  if (s.ch < 0) s.ch = 2;
+  s.ch = std::max({s.ch, s.inputs, s.outputs});
+}
+
+void PrintConfiguration(const SessionSettings& s) {
+  std::puts(kDashes);
+  std::puts("Requested Parameters:");
+  std::printf("Device\t%s\n", s.dv.c_str());
+  std::printf("Rate\t%i\n", static_cast<int>(s.sr));
+  std::printf("Buffer\t%i\n", s.buf);
+  std::puts(kDashes);
+  std::puts("\nConfiguration:");
+  std::printf("Interface inputs  = %i\n", s.inputs);
+  std::printf("Interface outputs = %i\n", s.outputs);
+  std::printf("Tracks (maximum)  = %i\n", s.ch);
+}
+
+int RunTapeloom(ConsoleInput& input) {
+  try {
+    std::puts("\nTapeloom 3.76 (r52)");
+    auto settings = std::make_unique<SessionSettings>();
+    if (const auto text = ReadWholeFile(kSettingsFileName)) {
+      GET_PARAMS(*text, *settings);
+    } else {
+      RunFirstRunDialogue(*settings, input);
+    }
+    EnsureListFiles(*settings);
+    ResolveChannelCounts(*settings);
+    PrintConfiguration(*settings);
+    PLAY_REC(*settings, input);
+    return 0;
+  } catch (const ProgramEnd& end) {
+    return end.status();
+  }
+}
+
+}  // namespace tapeloom

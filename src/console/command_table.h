@@ -1,0 +1,55 @@
+// The command table: the tests that every command word is offered to, in order. After a
+// handler runs, the remaining tests are still made on the word then in the buffer, so a
+// handler that reads answers leaves there a word that matches no later test.
+#pragma once
+
+#include <array>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tapeloom {
+
+struct Session;
+
+enum class MatchKind {
+  Equals,            // the whole word is one of the words
+  Contains,          // one of the words occurs anywhere in the word
+  MixerActive,       // the mixer console is on, whatever the word
+  DirectPointEntry,  // i, o or e followed by a time (see IsDirectPointEntry)
+};
+
+// Else: the test is made only when the test just before it did not match (nor the one before
+// that, for a chain of several).
+enum class Chain { Alone, Else };
+
+enum class PassOutcome { Continue, EndPass };
+
+using CommandHandler = PassOutcome (*)(Session& session, std::string& word);
+
+struct CommandTest {
+  int order;
+  Chain chain;
+  MatchKind kind;
+  std::array<std::string_view, 12> words;
+  // nullptr while the feature behind the test is not built: the word then does nothing, as an
+  // unknown word does.
+  CommandHandler handler;
+};
+
+std::span<const CommandTest> CommandTable();
+
+bool Matches(const CommandTest& test, std::string_view word, bool mixerActive);
+
+// Test 16: a word that starts with i, o or e and is none of the other commands that begin with
+// that letter ("i." anywhere, io, io.; "o." anywhere, opt; "e." anywhere, exp-s, exp-i).
+bool IsDirectPointEntry(std::string_view word);
+
+// The orders of the tests that a word matches, in order, when no handler changes the word.
+std::vector<int> MatchingTests(std::string_view word, bool mixerActive);
+
+// Offers the word to every test in order and runs the handlers of those that match.
+void OfferToCommandTable(Session& session, std::string& word);
+
+}  // namespace tapeloom

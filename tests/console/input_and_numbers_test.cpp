@@ -1,0 +1,96 @@
+// Words and numbers read from the console.
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <climits>
+
+#include "console/console_input.h"
+#include "console/number_words.h"
+
+namespace tapeloom {
+namespace {
+
+TEST(NumberWords, CIntegerForms) {
+  EXPECT_EQ(ParseCInt("42"), 42);
+  EXPECT_EQ(ParseCInt("0x1F"), 31);
+  EXPECT_EQ(ParseCInt("010"), 8);
+  EXPECT_EQ(ParseCInt("-7"), -7);
+  EXPECT_EQ(ParseCInt("+7"), 7);
+  EXPECT_EQ(ParseCInt("12abc"), 12);
+  EXPECT_EQ(ParseCInt("abc"), std::nullopt);
+  EXPECT_EQ(ParseCInt(""), std::nullopt);
+  EXPECT_EQ(ParseCInt("-"), std::nullopt);
+  EXPECT_EQ(ParseCInt("99999999999999999999"), INT_MAX);
+  EXPECT_EQ(ParseCInt("-99999999999"), INT_MIN);
+}
+
+TEST(NumberWords, DecimalIgnoresCPrefixes) {
+  EXPECT_EQ(ParseDecimal("010"), 10);
+  EXPECT_EQ(ParseDecimal("0x10"), 0);
+  EXPECT_EQ(ParseDecimal(" \t 5,6"), 5);
+  EXPECT_EQ(ParseDecimal("x"), std::nullopt);
+  EXPECT_EQ(DecimalOrZero("x"), 0);
+  EXPECT_EQ(ParseDecimalWide("4294967291"), 4294967291LL);
+}
+
+TEST(NumberWords, Floats) {
+  EXPECT_FLOAT_EQ(*ParseFloat("12.5"), 12.5f);
+  EXPECT_FLOAT_EQ(*ParseFloat("-0.25dB"), -0.25f);
+  EXPECT_FLOAT_EQ(*ParseFloat("3"), 3.0f);
+  EXPECT_EQ(ParseFloat("abc"), std::nullopt);
+  EXPECT_EQ(ParseFloat("."), std::nullopt);
+  EXPECT_FLOAT_EQ(FloatOrZero("abc"), 0.0f);
+}
+
+class ConsoleInputTest : public testing::Test {
+ protected:
+  ConsoleInput& Feed(const std::string& text) {
+    buffer_ = text;
+    file_ = fmemopen(buffer_.data(), buffer_.size(), "r");
+    input_ = std::make_unique<ConsoleInput>(file_);
+    return *input_;
+  }
+  ~ConsoleInputTest() override {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+
+ private:
+  std::string buffer_;
+  std::FILE* file_ = nullptr;
+  std::unique_ptr<ConsoleInput> input_;
+};
+
+TEST_F(ConsoleInputTest, WordsAreSeparatedByAnyWhiteSpace) {
+  ConsoleInput& in = Feed("  one\ttwo\n\n three\r\nfour");
+  EXPECT_EQ(in.ReadWord(), "one");
+  EXPECT_EQ(in.ReadWord(), "two");
+  EXPECT_EQ(in.ReadWord(), "three");
+  EXPECT_EQ(in.ReadWord(), "four");
+  EXPECT_THROW(in.ReadWord(), InputEnded);
+}
+
+TEST_F(ConsoleInputTest, UnreadableNumbersAreConsumed) {
+  ConsoleInput& in = Feed("abc 12 x2.5 2.5");
+  EXPECT_EQ(in.ReadInt(), std::nullopt);
+  EXPECT_EQ(in.ReadInt(), 12);
+  EXPECT_EQ(in.ReadFloat(), std::nullopt);
+  EXPECT_FLOAT_EQ(*in.ReadFloat(), 2.5f);
+  EXPECT_THROW(in.ReadInt(), InputEnded);
+}
+
+TEST_F(ConsoleInputTest, WaitForSwallowsOtherWords) {
+  ConsoleInput& in = Feed("a b cc c d");
+  EXPECT_EQ(in.WaitFor("c"), "c");
+  EXPECT_EQ(in.ReadWord(), "d");
+  EXPECT_THROW(in.WaitFor("c"), InputEnded);
+}
+
+TEST_F(ConsoleInputTest, VeryLongWordsAreReadWhole) {
+  const std::string word(100000, 'w');
+  ConsoleInput& in = Feed(word + " next");
+  EXPECT_EQ(in.ReadWord(), word);
+  EXPECT_EQ(in.ReadWord(), "next");
+}
+
+}  // namespace
+}  // namespace tapeloom

@@ -1,0 +1,158 @@
+#include "support/console_harness.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <thread>
+
+namespace tapeloom::test {
+namespace {
+
+std::vector<std::string> SplitList(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in{std::string(text)};
+  while (std::getline(in, part, separator)) {
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts;
+}
+
+// The environment of the program: this process's, with the simulated card's ALSA
+// configuration directory.
+std::vector<std::string> ChildEnvironment() {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string_view(*entry).starts_with("XDG_CONFIG_HOME=")) continue;
+    env.emplace_back(*entry);
+  }
+  env.emplace_back(std::string("XDG_CONFIG_HOME=") + TAPELOOM_SIMCARD_DIR);
+  return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// posix_spawn rather than fork: a forked child crashes under qemu-user on armhf, and the armhf
+// suite runs this harness there.
+class SpawnActions {
+ public:
+  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+}  // namespace
+
+std::string SimCardParams(int inputs, int outputs, int ch, int buf) {
+  return "dv\ttapeloom_sim\nsr\t48000\ninputs\t" + std::to_string(inputs) + "\noutputs\t" + std::to_string(outputs) +
+         "\nch\t" + std::to_string(ch) + "\nbuf\t" + std::to_string(buf) + "\n";
+}
+
+ConsoleSession::ConsoleSession() : session_(root_.path() / "session") {
+  std::filesystem::create_directory(session_);
+  std::filesystem::create_directory(root_.path() / "io");
+  Write("card-in.raw", "");
+}
+
+void ConsoleSession::Write(std::string_view name, std::string_view content) const {
+  WriteFileBytes(session_ / name, content);
+}
+
+std::string ConsoleSession::Read(std::string_view name) const { return ReadFileBytes(session_ / name); }
+
+bool ConsoleSession::Exists(std::string_view name) const { return std::filesystem::exists(session_ / name); }
+
+std::vector<std::string> ConsoleSession::Files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(session_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeout) const {
+  const std::filesystem::path io = root_.path() / "io";
+  WriteFileBytes(io / "stdin", input);
+
+  std::vector<std::string> command = SplitList(TAPELOOM_EMULATOR, '|');
+  command.push_back(TAPELOOM_BINARY);
+  std::vector<char*> argv = Pointers(command);
+  std::vector<std::string> environment = ChildEnvironment();
+  std::vector<char*> envp = Pointers(environment);
+
+  SpawnActions actions;
+  posix_spawn_file_actions_addopen(actions.get(), 0, (io / "stdin").c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(actions.get(), 1, (io / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(actions.get(), 2, (io / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(actions.get(), session_.c_str());
+
+  std::fflush(nullptr);
+  pid_t child = 0;
+  const int spawned = ::posix_spawnp(&child, argv[0], actions.get(), nullptr, argv.data(), envp.data());
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+    return {};
+  }
+
+  RunResult result;
+  int wstatus = 0;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const pid_t done = ::waitpid(child, &wstatus, WNOHANG);
+    if (done == child) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &wstatus, 0);
+      ADD_FAILURE() << "tapeloom did not finish within " << timeout.count() << " s";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
+  if (WIFSIGNALED(wstatus)) result.status = 128 + WTERMSIG(wstatus);
+  result.out = ReadFileBytes(io / "stdout");
+  result.err = ReadFileBytes(io / "stderr");
+  return result;
+}
+
+std::string AfterDriverReport(const std::string& out) {
+  const std::string marker = "-----------------------------------------\n\n";
+  const std::size_t at = out.find(marker);
+  if (at == std::string::npos) return {};
+  return out.substr(at + marker.size());
+}
+
+std::string ZeroStatusDisplay() {
+  return "Time functions:  (memory = 0.00)\n\n"
+         "   'i' to set play start (0.00)\n"
+         "   'o' to set play/record stop (0.00)\n"
+         "   'e' to set record enter (0.00)\n"
+         "\nTransport:\n"
+         "   'p' to play from 0.00 to 0.00.\n"
+         "   'r' to play from 0.00 and record from 0.00 to 0.00.\n"
+         "   'R' to record without playback from 0.00 to 0.00.\n"
+         "\n"
+         "   '+' for all functions\n"
+         "   's' to save all settings to param.txt file\n"
+         "   'x' to exit program\n";
+}
+
+}  // namespace tapeloom::test

@@ -1,0 +1,54 @@
+// Runs the real tapeloom binary in a temporary session directory on the simulated sound card,
+// with a script of words on standard input, and collects what it printed and its exit status.
+// Scenarios of every feature build on this: write the session's files, run, compare the text.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace tapeloom::test {
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status; 128 + signal when killed
+};
+
+// param.txt lines for the simulated card at 48000 Hz. With a period of 128 frames every whole
+// second is a whole number of periods.
+std::string SimCardParams(int inputs = 2, int outputs = 2, int ch = 4, int buf = 1024);
+
+class ConsoleSession {
+ public:
+  // A fresh session directory holding an empty card-in.raw, so that the capture side opens.
+  ConsoleSession();
+
+  const std::filesystem::path& dir() const { return session_; }
+  std::filesystem::path operator/(std::string_view name) const { return session_ / name; }
+  void Write(std::string_view name, std::string_view content) const;
+  std::string Read(std::string_view name) const;
+  bool Exists(std::string_view name) const;
+  // The names of the files in the session directory, sorted.
+  std::vector<std::string> Files() const;
+
+  // Runs tapeloom here with `input` on standard input. A run that outlives the timeout is
+  // killed and fails the test.
+  RunResult Run(std::string_view input, std::chrono::seconds timeout = std::chrono::seconds(120)) const;
+
+ private:
+  TempDir root_;
+  std::filesystem::path session_;
+};
+
+// The text printed after the driver report, i.e. from the first status display on.
+std::string AfterDriverReport(const std::string& out);
+
+// The full status display in seconds with every point at 0.
+std::string ZeroStatusDisplay();
+
+}  // namespace tapeloom::test

@@ -1,0 +1,32 @@
+// A directory under the system's temporary directory, removed with everything in it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tapeloom::test {
+
+class TempDir {
+ public:
+  TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+  void Write(std::string_view name, std::string_view content) const;
+  std::string Read(std::string_view name) const;
+  bool Exists(std::string_view name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Reads a whole file; fails the test when it cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, std::string_view content);
+
+}  // namespace tapeloom::test
