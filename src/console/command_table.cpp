@@ -2,6 +2,8 @@
 
 #include "app/session.h"
 #include "console/session_commands.h"
+#include "time/point_commands.h"
+#include "time/point_lists.h"
 
 namespace tapeloom {
 namespace {
@@ -21,27 +23,27 @@ constexpr CommandTest kCommandTable[] = {
     {6,   Alone, Equals,           {"mix"},                                     nullptr},  // mixer console on/off
     {7,   Alone, Equals,           {"d"},                                       nullptr},  // mixer console off
     {8,   Alone, MixerActive,      {},                                          nullptr},  // mixer console word
-    {9,   Alone, Equals,           {"io."},                                     nullptr},  // store a range
-    {10,  Alone, Equals,           {".io"},                                     nullptr},  // recall a range
+    {9,   Alone, Equals,           {"io."},                                     StoreRangeCommand},
+    {10,  Alone, Equals,           {".io"},                                     RecallRangeCommand},
     {11,  Alone, Equals,           {"x"},                                       ExitCommand},
     {12,  Alone, Equals,           {"s"},                                       SaveCommand},
     {13,  Alone, Equals,           {"p"},                                       nullptr},  // play
     {14,  Alone, Equals,           {"sp"},                                      nullptr},  // soloed play
-    {15,  Alone, Equals,           {"i", "o", "e"},                             nullptr},  // prompt for a point
-    {16,  Alone, DirectPointEntry, {},                                          nullptr},  // point after its letter
-    {17,  Alone, Equals,           {"j", "J"},                                  nullptr},  // jumps
-    {18,  Alone, Equals,           {"n", "b", "N", "B", "no", "bo", "ne", "be"}, nullptr}, // nudges
-    {19,  Alone, Equals,           {"nn"},                                      nullptr},  // nudge amount
+    {15,  Alone, Equals,           {"i", "o", "e"},                             PromptForPointCommand},
+    {16,  Alone, DirectPointEntry, {},                                          DirectPointEntryCommand},
+    {17,  Alone, Equals,           {"j", "J"},                                  JumpCommand},
+    {18,  Alone, Equals,           {"n", "b", "N", "B", "no", "bo", "ne", "be"}, NudgeCommand},
+    {19,  Alone, Equals,           {"nn"},                                      NudgeAmountCommand},
     {20,  Alone, Equals,           {"mtr"},                                     nullptr},  // meter range
     {21,  Alone, Equals,           {"pre"},                                     nullptr},  // preroll
     {22,  Alone, Equals,           {"cf"},                                      nullptr},  // crossfade length
     {23,  Alone, Equals,           {"aa"},                                      nullptr},  // audition length
     {24,  Alone, Equals,           {"ai", "ao", "ae"},                          nullptr},  // auditions
     {25,  Alone, Equals,           {"i.e", "e.i", "o.e", "e.o", "o.i", "i.o",
-                                    "i.m", "o.m", "e.m", "m.i", "m.o", "m.e"},  nullptr},  // point copies
-    {26,  Alone, Contains,         {".l"},                                      nullptr},  // store a locate point
-    {27,  Else,  Contains,         {"l."},                                      nullptr},  // recall a locate point
-    {28,  Else,  Equals,           {"ll", "lio"},                               nullptr},  // locate, range lists
+                                    "i.m", "o.m", "e.m", "m.i", "m.o", "m.e"},  CopyPointCommand},
+    {26,  Alone, Contains,         {".l"},                                      StoreLocateCommand},
+    {27,  Else,  Contains,         {"l."},                                      RecallLocateCommand},
+    {28,  Else,  Equals,           {"ll", "lio"},                               PointListCommand},
     {29,  Else,  Equals,           {"pf", "rf"},                                nullptr},  // list-file selection
     {30,  Else,  Equals,           {"bus"},                                     nullptr},  // bus routing
     {31,  Else,  Equals,           {"f"},                                       nullptr},  // stop at longest file

@@ -1,7 +1,6 @@
 #include "time/time_base.h"
 
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 #include "time/safe_convert.h"
@@ -11,9 +10,9 @@ namespace {
 
 constexpr std::int64_t kStampEpoch = 1349885340;  // 2012-10-10 16:09:00 UTC
 
-// The first multiple k of the period, from one period up, whose single-precision value is
-// not below x; clamped to the last whole period that fits. Equal to stepping k = period,
-// 2 × period, ... but without the steps.
+// The first multiple k of the period, from one period up, whose single-precision value is not
+// below x; clamped to the last whole period that fits. The same result as stepping k = period,
+// 2 × period, ... but found without the steps.
 SamplePosition FirstPeriodNotBelow(int period, float x) {
   const std::int64_t last = LastWholePeriod(period);
   if (static_cast<float>(last) < x) return static_cast<SamplePosition>(last);
@@ -27,10 +26,11 @@ SamplePosition FirstPeriodNotBelow(int period, float x) {
 
 }  // namespace
 
-std::int32_t NewTime() {
-  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-  return static_cast<std::int32_t>(now - kStampEpoch);
+std::int32_t StampAt(std::time_t unixTime) {
+  return static_cast<std::int32_t>(static_cast<std::int64_t>(unixTime) - kStampEpoch);
 }
+
+std::int32_t NewTime() { return StampAt(std::time(nullptr)); }
 
 SamplePosition LastWholePeriod(int period) {
   if (period < 1) return 0;
@@ -39,7 +39,7 @@ SamplePosition LastWholePeriod(int period) {
 
 SamplePosition QUANTIZE(int period, std::uint32_t sr, float seconds) {
   const float x = static_cast<float>(sr) * seconds;
-  if (!(x > 0.0f) || period < 1) return 0;  // also NaN
+  if (!(x > 0.0f) || period < 1) return 0;  // NaN too
   return FirstPeriodNotBelow(period, x);
 }
 
@@ -55,23 +55,34 @@ SamplePosition QUANTIZE_SAMPLES(int period, std::int64_t frames) {
   return static_cast<SamplePosition>(rounded > last ? last : rounded);
 }
 
+SamplePosition MovePosition(SamplePosition position, std::int64_t frames, int period) {
+  const std::int64_t moved = static_cast<std::int64_t>(position) + frames;
+  if (moved < 0) return 0;
+  if (moved > std::numeric_limits<SamplePosition>::max()) return LastWholePeriod(period);
+  return static_cast<SamplePosition>(moved);
+}
+
 MusicalPosition TimeToMeasures(int sig, float seconds, float tempo) {
-  const float beats = static_cast<float>((static_cast<double>(seconds) / 60.0) * tempo);
-  const int m = TruncateToInt32(static_cast<double>(beats / static_cast<float>(sig)));
-  return {m + (m < std::numeric_limits<int>::max() ? 1 : 0),
-          static_cast<float>(beats - static_cast<float>(m) * static_cast<float>(sig) + 1.0)};
+  const float beats = static_cast<float>((static_cast<double>(seconds) / 60.0) * static_cast<double>(tempo));
+  const int m = TruncateToInt32(static_cast<double>(beats) / sig);
+  const float beat = static_cast<float>(static_cast<double>(beats) - static_cast<double>(m) * sig + 1.0);
+  return {m == std::numeric_limits<int>::max() ? m : m + 1, beat};
 }
 
 MusicalPosition SampleToMeasures(int sig, float tempo, SamplePosition position, std::uint32_t sr) {
   const float beats = static_cast<float>((1.0 / sr) * (static_cast<double>(tempo) / 60.0) * position);
   const int measure = TruncateToInt32(static_cast<double>(beats / static_cast<float>(sig) + 1.0f));
-  const float beat = static_cast<float>(beats - (static_cast<double>(measure) - 1.0) * sig + 1.0);
+  const float beat = static_cast<float>(static_cast<double>(beats) - (static_cast<double>(measure) - 1.0) * sig + 1.0);
   return {measure, beat};
 }
 
-SamplePosition MeasuresToSample(int sig, float tempo, int measure, float beat, std::uint32_t sr) {
+double MeasuresToFrames(int sig, float tempo, int measure, float beat, std::uint32_t sr) {
   const float offset = (beat - 1.0f) + static_cast<float>((static_cast<double>(measure) - 1.0) * sig);
-  return TruncateToInt32(static_cast<double>(offset) * (60.0 / static_cast<double>(tempo)) * sr);
+  return static_cast<double>(offset) * (60.0 / static_cast<double>(tempo)) * sr;
+}
+
+SamplePosition MeasuresToSample(int sig, float tempo, int measure, float beat, std::uint32_t sr) {
+  return TruncateToInt32(MeasuresToFrames(sig, tempo, measure, beat, sr));
 }
 
 float MeasuresToTime(int sig, float tempo, int measure, float beat) {

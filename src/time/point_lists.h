@@ -1,0 +1,35 @@
+// The two tables of stored positions: 64 named locate points and 64 named ranges, with their
+// listings and the console commands that store, recall, rename and clear them.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "app/session_settings.h"
+#include "console/command_table.h"
+
+namespace tapeloom {
+
+// Marks the ranges in use (in or out above 0); returns how many are.
+int CheckTimeRanges(const std::array<TimeRange, kRangeSlots>& ranges, std::array<int, kRangeSlots>& inUse);
+
+// The lists in seconds (tmode 0) or measure.beat (tmode 1).
+void ListRanges(const SessionSettings& s, const std::array<int, kRangeSlots>& inUse);
+void ListLocates(const SessionSettings& s);
+
+// "i.l", "o.l", "e.l", "m.l": store a point into a locate slot. Other words with ".l" do nothing.
+PassOutcome StoreLocateCommand(Session& session, std::string& word);
+// Any word with "l.": lists and asks for a slot; "l.i", "l.o", "l.e", "l.m" recall it.
+PassOutcome RecallLocateCommand(Session& session, std::string& word);
+// "ll": list locate points, rename or clear them until "c".
+PassOutcome EditLocatesCommand(Session& session, std::string& word);
+// "io.": store the play range into a range slot (TimeRangeStore).
+PassOutcome StoreRangeCommand(Session& session, std::string& word);
+// ".io": recall a range into the play start and stop (TimeRangeRecall).
+PassOutcome RecallRangeCommand(Session& session, std::string& word);
+// "lio": list ranges, rename or clear them until "c" (EditRange).
+PassOutcome EditRangesCommand(Session& session, std::string& word);
+// Test 28 of the command table: "ll" or "lio".
+PassOutcome PointListCommand(Session& session, std::string& word);
+
+}  // namespace tapeloom
