@@ -4,6 +4,7 @@
 #include "console/session_commands.h"
 #include "time/point_commands.h"
 #include "time/point_lists.h"
+#include "tracks/list_listings.h"
 
 namespace tapeloom {
 namespace {
@@ -50,7 +51,7 @@ constexpr CommandTest kCommandTable[] = {
     {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         nullptr},  // take name in the word
     {33,  Alone, Equals,           {"r", "R", "ri"},                            nullptr},  // record runs
     {34,  Alone, Equals,           {"ma", "mr"},                                nullptr},  // input monitor
-    {35,  Alone, Equals,           {"lr", "lp"},                                nullptr},  // list listings
+    {35,  Alone, Equals,           {"lr", "lp"},                                ListListingCommand},
     {36,  Alone, Equals,           {"so"},                                      nullptr},  // solo assignments
     {37,  Alone, Equals,           {"mod"},                                     nullptr},  // mix mode
 };

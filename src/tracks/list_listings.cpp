@@ -1,0 +1,123 @@
+#include "tracks/list_listings.h"
+
+#include <cstdio>
+
+#include "app/session.h"
+#include "app/text_file.h"
+#include "tracks/list_files.h"
+
+namespace tapeloom {
+namespace {
+
+constexpr const char* kDashes = "-------------------------";
+
+void PrintDestination(int t, int outputs, const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign,
+                      int mixMode, const std::array<int, kMaxBusses>& busActive) {
+  const int track = t + 1;
+  const bool onInterface = t < outputs;
+  const std::size_t ti = static_cast<std::size_t>(t);
+  switch (mixMode) {
+    case 0:
+      if (onInterface) {
+        std::printf("Out %i", track);
+      } else {
+        std::printf("Out (%i)", track);
+      }
+      break;
+    case 1:
+      std::printf("Out 1 2");
+      if (t >= 2) {
+        if (onInterface) {
+          std::printf(" %i", track);
+        } else {
+          std::printf(" (%i)", track);
+        }
+      }
+      break;
+    case 2:
+      std::printf("Out ");
+      for (int b = 1; b <= kMaxBusses; ++b) {
+        const std::size_t bi = static_cast<std::size_t>(b - 1);
+        if (busAssign[bi][ti] == 1) {
+          if (2 * b - 1 < outputs) {
+            std::printf("%i %i ", 2 * b - 1, 2 * b);
+          } else {
+            std::printf("(%i %i) ", 2 * b - 1, 2 * b);
+          }
+        }
+        // A track on an unused bus's own pair still plays on its own output.
+        if (busActive[bi] == 0 && (track == 2 * b - 1 || track == 2 * b)) {
+          if (onInterface) {
+            std::printf("%i ", track);
+          } else {
+            std::printf("(%i) ", track);
+          }
+        }
+      }
+      break;
+    case 3:
+      if (busAssign[0][ti] == 1) std::printf("Out 1 2 ");
+      for (int b = 2; b <= kMaxBusses; ++b) {
+        if (busAssign[static_cast<std::size_t>(b - 1)][ti] == 1) std::printf("Bus %i -> Out 1 2 ", b);
+      }
+      break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+int REC_ARM_CHECK(int inputs, char skipChar, const std::string& recordListPath) {
+  const auto text = ReadWholeFile(recordListPath);
+  if (!text) {
+    std::printf("Cannot find recordlist file called %s\n", recordListPath.c_str());
+    return 0;
+  }
+  std::printf("File: %s\n", recordListPath.c_str());
+  std::puts("Source\t\tStatus\t\tDestination");
+  const std::vector<std::string> entries = SplitList(*text);
+  for (int k = 1; k <= inputs && static_cast<std::size_t>(k) <= entries.size(); ++k) {
+    const std::string& entry = entries[static_cast<std::size_t>(k - 1)];
+    if (entry[0] != skipChar) std::printf("In %i\t\tARMED\t\t%s\n", k, entry.c_str());
+  }
+  std::puts(kDashes);
+  return 1;
+}
+
+int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int, kMaxTracks>& solo,
+                   const std::string& playListPath,
+                   const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign, int mixMode,
+                   const std::array<int, kMaxBusses>& busActive) {
+  const auto text = ReadWholeFile(playListPath);
+  if (!text) {
+    std::printf("Playlist file called %s was not found!\n", playListPath.c_str());
+    return 0;
+  }
+  std::printf("File: %s\n", playListPath.c_str());
+  std::puts("Source\t\t\tSolo\tDestination");
+  const std::vector<std::string> entries = SplitList(*text);
+  for (int t = 0; t < tracks && t < kMaxTracks && static_cast<std::size_t>(t) < entries.size(); ++t) {
+    const std::string& entry = entries[static_cast<std::size_t>(t)];
+    if (entry[0] == skipChar) continue;
+    std::printf("%.12s\t\t", entry.c_str());
+    std::printf(solo[static_cast<std::size_t>(t)] == 1 ? "ON\t" : "off\t");
+    PrintDestination(t, outputs, busAssign, mixMode, busActive);
+    std::printf("\n");
+  }
+  std::puts(kDashes);
+  return 1;
+}
+
+PassOutcome ListListingCommand(Session& session, std::string& word) {
+  const SessionSettings& s = session.settings;
+  if (word == "lr") {
+    REC_ARM_CHECK(s.inputs, kSkipMark, s.rec[0]);
+  } else {
+    PLAY_ARM_CHECK(s.ch, s.outputs, kSkipMark, s.solo, s.play[0], s.busAssign, s.mix, s.busActive);
+  }
+  std::puts("Enter 'c' to continue");
+  word = session.input.WaitFor("c");
+  return PassOutcome::Continue;
+}
+
+}  // namespace tapeloom

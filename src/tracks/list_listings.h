@@ -1,0 +1,25 @@
+// "lr" and "lp": what each input records into and where each track plays.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "app/session_settings.h"
+#include "console/command_table.h"
+
+namespace tapeloom {
+
+// The record list: every armed input and its file. Returns 0 when the list cannot be read.
+int REC_ARM_CHECK(int inputs, char skipChar, const std::string& recordListPath);
+
+// The playlist: every track's file (its first 12 characters), solo state and destination in
+// the mix mode, outputs beyond the interface in parentheses. Returns 0 when it cannot be read.
+int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int, kMaxTracks>& solo,
+                   const std::string& playListPath,
+                   const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign, int mixMode,
+                   const std::array<int, kMaxBusses>& busActive);
+
+// "lr" or "lp", then "Enter 'c' to continue" until "c".
+PassOutcome ListListingCommand(Session& session, std::string& word);
+
+}  // namespace tapeloom
