@@ -1,10 +1,13 @@
 // The readers, the header writer and the size correction on real files, with the messages
 // they print.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include "app/program_end.h"
@@ -209,6 +212,21 @@ TEST_F(WaveFiles, SizeCorrectionSetsDataAndRiffSizes) {
 
   EXPECT_EQ(FIX_SIZE(Path("missing.wav")), std::strerror(ENOENT));
   EXPECT_FALSE(dir_.Exists("missing.wav"));
+}
+
+// Sizes are 64-bit on 32-bit ARM too: a (sparse) file of 2 GiB or more is measured, not
+// refused, and sizes that do not fit the 32-bit fields are clamped.
+TEST_F(WaveFiles, FilesOfTwoGibibytesAndMore) {
+  for (const std::int64_t size : {std::int64_t{3} << 30, std::int64_t{5} << 30}) {
+    const std::string path = Put("long.wav", WaveBuilder().DataSize(0xFFFFFFF0).Build());
+    ASSERT_EQ(::truncate64(path.c_str(), size), 0) << std::strerror(errno);
+    EXPECT_EQ(GET_LENGTH(path), std::min<std::int64_t>(size - 44, 0xFFFFFFF0) / 3);
+    ASSERT_EQ(FIX_SIZE(path), "");
+    Bytes header(44);
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(header.data()), 44);
+    EXPECT_EQ(Field32(header, 40), std::min<std::int64_t>(size - 44, 0xFFFFFFFF));
+    EXPECT_EQ(Field32(header, 4), std::min<std::int64_t>(size - 8, 0xFFFFFFFF));
+  }
 }
 
 TEST_F(WaveFiles, SizeCorrectionEndsTheProgramForAFileWithoutData) {
