@@ -1,0 +1,78 @@
+#include "wave/wave_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace tapeloom {
+
+FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() { Close(); }
+
+int FileDescriptor::Close() {
+  if (fd_ < 0) return 0;
+  // No retry on EINTR: on Linux the descriptor is gone either way.
+  const int result = ::close(std::exchange(fd_, -1));
+  return result == 0 ? 0 : errno;
+}
+
+FileDescriptor OpenForReading(const std::string& path) {
+  return FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE));
+}
+
+FileDescriptor OpenForUpdate(const std::string& path) {
+  return FileDescriptor(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_LARGEFILE));
+}
+
+FileDescriptor CreateOrTruncate(const std::string& path) {
+  return FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_LARGEFILE, 0666));
+}
+
+std::string ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead& head) {
+  struct stat64 status {};
+  if (::fstat64(file.get(), &status) != 0) return std::strerror(errno);
+  head.size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+  head.bytes.resize(count);
+  std::size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::pread64(file.get(), head.bytes.data() + got, count - got, static_cast<off64_t>(got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::strerror(errno);
+    }
+    if (n == 0) break;  // end of file
+    got += static_cast<std::size_t>(n);
+  }
+  head.bytes.resize(got);
+  return {};
+}
+
+std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n =
+        ::pwrite64(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off64_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::strerror(errno);
+    }
+    if (n == 0) return std::strerror(ENOSPC);
+    done += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+}  // namespace tapeloom

@@ -1,0 +1,58 @@
+// The thin file layer under the wave readers and writers: an owned descriptor, the read of a
+// file's head and its size, and whole writes at an offset. Everything that interprets bytes
+// works on memory (wave_layout.h), so tests and fuzzers need no files.
+//
+// Sizes and offsets are 64-bit, also on 32-bit ARM where off_t, long and size_t are 32 bits
+// unless asked otherwise: the files are opened with O_LARGEFILE and measured with the 64-bit
+// calls, so a file of 2 GiB or more is measured correctly instead of failing to open.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tapeloom {
+
+// Closes its descriptor when it goes. Moving passes the descriptor on.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept;
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor();
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+
+  // Closes now and returns 0, or the errno of a failed close: on some file systems that is
+  // the first report of a write that did not reach the disk.
+  int Close();
+
+ private:
+  int fd_;
+};
+
+// Open calls that leave errno set when they return an empty owner.
+FileDescriptor OpenForReading(const std::string& path);
+FileDescriptor OpenForUpdate(const std::string& path);     // reading and writing in place
+FileDescriptor CreateOrTruncate(const std::string& path);  // writing, from an empty file
+
+// The first bytes of a file (up to a given count) and the file's size.
+struct FileHead {
+  std::vector<unsigned char> bytes;
+  std::uint64_t size = 0;
+};
+
+// Reads min(file size, count) bytes from the start, in one read where the system allows.
+// Returns an empty string, or the system's reason.
+std::string ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead& head);
+
+// Writes all of bytes at offset. Returns an empty string, or the system's reason (a short
+// write that makes no progress counts as "No space left on device").
+std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes);
+
+}  // namespace tapeloom

@@ -1,0 +1,84 @@
+#include "wave/wave_header.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "app/program_end.h"
+#include "wave/byte_order.h"
+#include "wave/wave_file.h"
+#include "wave/wave_layout.h"
+
+namespace tapeloom {
+namespace {
+
+constexpr std::uint64_t kMaxField32 = std::numeric_limits<std::uint32_t>::max();
+
+std::uint32_t Clamp32(std::uint64_t value) { return static_cast<std::uint32_t>(std::min(value, kMaxField32)); }
+
+void PutTag(const char* tag, unsigned char* bytes) { std::memcpy(bytes, tag, 4); }
+
+}  // namespace
+
+WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t frameCount, int channels) {
+  // Frames beyond 2^32 are clamped first, so that the product cannot wrap around 64 bits.
+  const std::uint64_t frames = std::clamp<std::int64_t>(frameCount, 0, std::int64_t{1} << 32);
+  const std::uint64_t channelCount = static_cast<std::uint16_t>(channels);
+  const std::uint64_t bytesPerSample = static_cast<std::uint16_t>(bits) / 8;
+  const auto dataSize = static_cast<std::uint32_t>(std::min(channelCount * bytesPerSample * frames, kMaxField32 - 36));
+
+  WaveHeader h{};
+  PutTag("RIFF", &h[0]);
+  Decon4(dataSize + 36, &h[4]);
+  PutTag("WAVE", &h[8]);
+  PutTag("fmt ", &h[12]);
+  Decon4(16, &h[16]);
+  Decon2(1, &h[20]);  // integer PCM
+  Decon2(static_cast<std::uint16_t>(channels), &h[22]);
+  Decon4(sampleRate, &h[24]);
+  Decon4(Clamp32(channelCount * sampleRate * bytesPerSample), &h[28]);
+  Decon2(static_cast<std::uint16_t>(channelCount * static_cast<std::uint16_t>(bits) / 8), &h[32]);
+  Decon2(static_cast<std::uint16_t>(bits), &h[34]);
+  PutTag("data", &h[36]);
+  Decon4(dataSize, &h[40]);
+  return h;
+}
+
+std::string MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
+                        int channels) {
+  FileDescriptor file = CreateOrTruncate(path);
+  if (!file) return std::strerror(errno);
+  const WaveHeader header = ComposeWaveHeader(sampleRate, bits, frameCount, channels);
+  std::string failure = WriteAt(file, 0, header);
+  if (!failure.empty()) return failure;
+  if (const int error = file.Close(); error != 0) return std::strerror(error);
+  return {};
+}
+
+std::string FIX_SIZE(const std::string& path) {
+  FileDescriptor file = OpenForUpdate(path);
+  if (!file) return std::strerror(errno);
+  FileHead head;
+  if (std::string failure = ReadFileHead(file, kWaveHeadBytes, head); !failure.empty()) return failure;
+  const std::optional<std::uint32_t> data = FindDataTag(head.bytes);
+  if (!data) EndForOwnFileWithoutData();
+
+  // Writing the data size makes the file at least as long as the chunk header.
+  const std::uint64_t fileSize = std::max<std::uint64_t>(head.size, *data + 8);
+  unsigned char size[4];
+  Decon4(Clamp32(fileSize - (*data + 8)), size);
+  if (std::string failure = WriteAt(file, *data + 4, size); !failure.empty()) return failure;
+  Decon4(Clamp32(fileSize - 8), size);
+  if (std::string failure = WriteAt(file, 4, size); !failure.empty()) return failure;
+  if (const int error = file.Close(); error != 0) return std::strerror(error);
+  return {};
+}
+
+void EndForOwnFileWithoutData() {
+  std::puts("Can't find data block in wave file!");
+  EndProgram(kExitCorruptOwnFile);
+}
+
+}  // namespace tapeloom

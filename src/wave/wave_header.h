@@ -1,0 +1,48 @@
+// The header Tapeloom writes on every wave file it creates, and the correction of the sizes in
+// it after a file has been rewritten or extended.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tapeloom {
+
+inline constexpr std::size_t kWaveHeaderBytes = 44;
+using WaveHeader = std::array<unsigned char, kWaveHeaderBytes>;
+
+// The canonical 44-byte header: "RIFF", RIFF size, "WAVE", a 16-byte integer PCM format
+// chunk, and the data chunk header, nothing between them, so the samples start at byte 44.
+// Data size = channels × (bits ÷ 8) × frameCount and RIFF size = data size + 36. A negative
+// frame count announces 0 frames; a data size beyond what the 32-bit fields hold is clamped
+// so that the RIFF size still fits (files of 2 GiB and more are not supported in any case).
+WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t frameCount, int channels);
+
+// Creates the file (or truncates an existing one) and writes the canonical header into it.
+// Callers pass 24 bits, 1 channel for takes, temporary files and split exports, and 2 for
+// the interleaved export; frameCount is the planned length, which the caller then appends.
+//
+// Returns an empty string on success. Otherwise the system's reason: the file could not be
+// created, or the header was not written whole. It prints nothing: the caller reports the
+// failure with the file name and must not append samples to the file.
+[[nodiscard]] std::string MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits,
+                                      std::int64_t frameCount, int channels);
+
+// After a file has been rewritten or extended: sets the data size to the bytes that really
+// follow the data chunk header, and the RIFF size at offset 4 to the file size - 8, so that
+// the header agrees with the file for every reader. The data chunk is found by the readers'
+// tag search. Sizes beyond 32 bits are clamped.
+//
+// A file without a data tag was written by Tapeloom itself and has been damaged: that ends
+// the program (EndForOwnFileWithoutData). Otherwise returns an empty string on success, or
+// the system's reason when the file cannot be opened, read or written; the caller reports
+// it with the file name.
+[[nodiscard]] std::string FIX_SIZE(const std::string& path);
+
+// Prints "Can't find data block in wave file!" and ends the program with the status for a
+// file that Tapeloom wrote and that has no data chunk. The size correction, padding and
+// insertion end here; the readers only refuse such a file.
+[[noreturn]] void EndForOwnFileWithoutData();
+
+}  // namespace tapeloom

@@ -1,0 +1,84 @@
+#include "wave/wave_readers.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "app/text_file.h"
+#include "wave/wave_file.h"
+
+namespace tapeloom {
+namespace {
+
+enum class HeadRead { kRead, kCannotOpen, kCannotRead };
+
+// Reads the head of the file at path. A file that opens but cannot be read (a directory, an
+// I/O error) is reported here with the system's reason.
+HeadRead ReadHeadOf(const std::string& path, FileHead& head) {
+  FileDescriptor file = OpenForReading(path);
+  if (!file) return HeadRead::kCannotOpen;
+  if (const std::string failure = ReadFileHead(file, kWaveHeadBytes, head); !failure.empty()) {
+    std::printf("Can't read %s: %s\n", path.c_str(), failure.c_str());
+    return HeadRead::kCannotRead;
+  }
+  return HeadRead::kRead;
+}
+
+}  // namespace
+
+int GET_ATTRIBUTES(const std::string& path, WaveAttributes& out) {
+  FileHead head;
+  switch (ReadHeadOf(path, head)) {
+    case HeadRead::kRead: break;
+    case HeadRead::kCannotOpen: std::printf("Cannot find file in track list called %s!!\n", path.c_str()); return 0;
+    case HeadRead::kCannotRead: return 0;
+  }
+  switch (ReadWaveAttributes(head.bytes, head.size, out)) {
+    case WaveCheck::kUsable: return 1;
+    case WaveCheck::kNoFormatChunk: std::puts("Can't find format chunk in wave file!"); return 0;
+    case WaveCheck::kNotMono: std::printf("%s is not a mono file and will not be played\n", path.c_str()); return 0;
+    case WaveCheck::kNot24Bit: std::printf("%s is not a 24 bit file and will not be played\n", path.c_str()); return 0;
+    case WaveCheck::kNoDataChunk: std::printf("Cannot find data block in file %s!\n", path.c_str()); return 0;
+  }
+  return 0;
+}
+
+SamplePosition GET_LENGTH(const std::string& path) {
+  FileHead head;
+  if (ReadHeadOf(path, head) != HeadRead::kRead) return 0;
+  WaveAttributes attributes;
+  switch (ReadWaveAttributes(head.bytes, head.size, attributes)) {
+    case WaveCheck::kUsable: return attributes.length;
+    case WaveCheck::kNoFormatChunk: std::puts("Can't find format chunk in wave file!"); return 0;
+    case WaveCheck::kNotMono: std::puts("Mono files only"); return 0;
+    case WaveCheck::kNot24Bit: std::puts("24 bit wave files only!"); return 0;
+    case WaveCheck::kNoDataChunk: std::puts("Can't find data block in wave file!"); return 0;
+  }
+  return 0;
+}
+
+SamplePosition SEEK_LONG_FILE(int count, char skipChar, const std::string& listPath) {
+  const std::optional<std::string> list = ReadWholeFile(listPath);
+  if (!list) {
+    std::printf("Playlist file called %s was not found!\n", listPath.c_str());
+    return 0;
+  }
+  SamplePosition longest = 0;
+  int walked = 0;
+  std::string_view rest = *list;
+  while (!rest.empty() && walked < count) {
+    const std::size_t end = std::min(rest.find('\n'), rest.size());
+    const std::string entry(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (entry.empty()) continue;
+    ++walked;
+    if (entry.front() == skipChar) continue;
+    const SamplePosition length = GET_LENGTH(entry);
+    std::printf("Checking file %s\n", entry.c_str());
+    longest = std::max(longest, length);
+  }
+  return longest;
+}
+
+}  // namespace tapeloom
