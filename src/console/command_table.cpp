@@ -47,7 +47,7 @@ constexpr CommandTest kCommandTable[] = {
     {28,  Else,  Equals,           {"ll", "lio"},                               PointListCommand},
     {29,  Else,  Equals,           {"pf", "rf"},                                nullptr},  // list-file selection
     {30,  Else,  Equals,           {"bus"},                                     nullptr},  // bus routing
-    {31,  Else,  Equals,           {"f"},                                       nullptr},  // stop at longest file
+    {31,  Else,  Equals,           {"f"},                                       LongestFileStopCommand},
     {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         nullptr},  // take name in the word
     {33,  Alone, Equals,           {"r", "R", "ri"},                            nullptr},  // record runs
     {34,  Alone, Equals,           {"ma", "mr"},                                nullptr},  // input monitor

@@ -6,6 +6,8 @@
 #include "console/number_words.h"
 #include "time/time_base.h"
 #include "time/transport_points.h"
+#include "tracks/list_files.h"
+#include "wave/wave_readers.h"
 
 namespace tapeloom {
 namespace {
@@ -98,6 +100,12 @@ PassOutcome NudgeAmountCommand(Session& session, std::string& /*word*/) {
 
 PassOutcome CopyPointCommand(Session& session, std::string& word) {
   CopyPoint(session.settings, word);
+  return PassOutcome::Continue;
+}
+
+PassOutcome LongestFileStopCommand(Session& session, std::string& /*word*/) {
+  SessionSettings& s = session.settings;
+  s.o = SEEK_LONG_FILE(s.ch, kSkipMark, s.play[0]);
   return PassOutcome::Continue;
 }
 

@@ -25,4 +25,8 @@ PassOutcome NudgeAmountCommand(Session& session, std::string& word);
 // "i.o", "m.e", ...: copies one point to another.
 PassOutcome CopyPointCommand(Session& session, std::string& word);
 
+// "f": the stop goes to the end of the longest file of the playlist, as it is (no rounding and
+// no check against the play start).
+PassOutcome LongestFileStopCommand(Session& session, std::string& word);
+
 }  // namespace tapeloom

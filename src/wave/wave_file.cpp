@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "wave/wave_layout.h"
+
 namespace tapeloom {
 
 FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -58,6 +60,12 @@ std::string ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead
   }
   head.bytes.resize(got);
   return {};
+}
+
+std::string ReadWaveHead(const FileDescriptor& file, FileHead& head) {
+  if (std::string failure = ReadFileHead(file, kQuickHeadBytes, head); !failure.empty()) return failure;
+  if (HeadSettlesSearch(head.bytes, head.size)) return {};
+  return ReadFileHead(file, kWaveHeadBytes, head);
 }
 
 std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {

@@ -51,6 +51,10 @@ struct FileHead {
 // Returns an empty string, or the system's reason.
 std::string ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead& head);
 
+// The head of a wave file as far as the readers' tag search needs it: a short read first, the
+// whole search region only when that does not settle the search.
+std::string ReadWaveHead(const FileDescriptor& file, FileHead& head);
+
 // Writes all of bytes at offset. Returns an empty string, or the system's reason (a short
 // write that makes no progress counts as "No space left on device").
 std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes);

@@ -61,7 +61,7 @@ std::string FIX_SIZE(const std::string& path) {
   FileDescriptor file = OpenForUpdate(path);
   if (!file) return std::strerror(errno);
   FileHead head;
-  if (std::string failure = ReadFileHead(file, kWaveHeadBytes, head); !failure.empty()) return failure;
+  if (std::string failure = ReadWaveHead(file, head); !failure.empty()) return failure;
   const std::optional<std::uint32_t> data = FindDataTag(head.bytes);
   if (!data) EndForOwnFileWithoutData();
 

@@ -25,6 +25,13 @@ std::uint32_t Field(std::span<const unsigned char> head, std::size_t offset, std
 
 }  // namespace
 
+bool HeadSettlesSearch(std::span<const unsigned char> head, std::uint64_t fileSize) {
+  if (head.size() >= fileSize || head.size() >= kWaveHeadBytes) return true;
+  const std::optional<std::uint32_t> format = FindFormatTag(head);
+  const std::optional<std::uint32_t> data = FindDataTag(head);
+  return format && data && *format + 24u <= head.size() && *data + 8u <= head.size();
+}
+
 std::optional<std::uint32_t> FindFormatTag(std::span<const unsigned char> head) { return FindTag(head, "fmt"); }
 
 std::optional<std::uint32_t> FindDataTag(std::span<const unsigned char> head) { return FindTag(head, "data"); }

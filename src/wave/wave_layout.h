@@ -24,6 +24,16 @@ inline constexpr std::uint32_t kLastTagOffset = 131072;
 // very end, the fields up to bits per sample (tag + 22, 2 bytes).
 inline constexpr std::size_t kWaveHeadBytes = kLastTagOffset + 24;
 
+// Most files carry both tags within their first bytes, and every run checks every track, so the
+// readers first read this much and fall back to the whole search region only when the search
+// is not settled by it.
+inline constexpr std::size_t kQuickHeadBytes = 4096;
+
+// True when a search over the whole region cannot differ from one over this head: the head is
+// the whole file, or both tags were found in it with the fields after them. Tags found in a
+// shorter head are the first matches of the whole region too.
+bool HeadSettlesSearch(std::span<const unsigned char> head, std::uint64_t fileSize);
+
 // The offset of the tag, or nullopt. head is the start of the file.
 std::optional<std::uint32_t> FindFormatTag(std::span<const unsigned char> head);
 std::optional<std::uint32_t> FindDataTag(std::span<const unsigned char> head);

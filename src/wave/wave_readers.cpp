@@ -18,7 +18,7 @@ enum class HeadRead { kRead, kCannotOpen, kCannotRead };
 HeadRead ReadHeadOf(const std::string& path, FileHead& head) {
   FileDescriptor file = OpenForReading(path);
   if (!file) return HeadRead::kCannotOpen;
-  if (const std::string failure = ReadFileHead(file, kWaveHeadBytes, head); !failure.empty()) {
+  if (const std::string failure = ReadWaveHead(file, head); !failure.empty()) {
     std::printf("Can't read %s: %s\n", path.c_str(), failure.c_str());
     return HeadRead::kCannotRead;
   }

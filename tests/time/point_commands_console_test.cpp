@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/console_harness.h"
+#include "support/wave_builder.h"
 
 namespace tapeloom::test {
 namespace {
@@ -117,6 +118,21 @@ TEST_F(PointCommandsConsole, CopiesAndJumps) {
   // Start-up rounds 10000 to 10112 and 30000 to 30080; J: 0..10112; i.m: mem 0; j: 10112..20224.
   EXPECT_NE(Saved().find("\ni\t10112\no\t20224\ne\t0\n"), std::string::npos) << Saved();
   EXPECT_NE(Saved().find("\nmem\t0\n"), std::string::npos);
+}
+
+TEST_F(PointCommandsConsole, StopAtTheEndOfTheLongestPlayingFile) {
+  WriteBytes(session / "short.wav", WaveBuilder().Samples(PositionCoded(1000)).Build());
+  WriteBytes(session / "long.wav", WaveBuilder().Samples(PositionCoded(4801)).Build());
+  WriteBytes(session / "beyond.wav", WaveBuilder().Samples(PositionCoded(9000)).Build());
+  // Only the first ch (4) entries count; skip lines are not measured; the stop is not rounded
+  // and may lie before the play start.
+  session.Write("play.txt", "short.wav\n-long.wav\n\nlong.wav\nmissing.wav\nbeyond.wav\n");
+  const std::string out = Run("i\t96000\n", "f\ns\n");
+  EXPECT_EQ(out, Line("2.00", "0.00", "0.00", "0.00") +
+                     "Checking file short.wav\nChecking file long.wav\nChecking file missing.wav\n" +
+                     Line("2.00", "0.00", "0.10", "0.00") + "\nStored Settings\n" +
+                     Line("2.00", "0.00", "0.10", "0.00"));
+  EXPECT_NE(Saved().find("\no\t4801\n"), std::string::npos);
 }
 
 }  // namespace

@@ -143,3 +143,23 @@ TEST(WaveAttributesFromMemory, TagsAtTheEndOfTheSearchRangeAndBeyond) {
 
 }  // namespace
 }  // namespace tapeloom
+
+namespace tapeloom {
+namespace {
+
+TEST(HeadSettlesSearch, AShortHeadIsEnoughOnlyWhenItCannotChangeTheAnswer) {
+  const test::Bytes canonical = test::WaveBuilder().Samples(test::PositionCoded(5000)).Build();
+  const std::span<const unsigned char> bytes(canonical);
+  EXPECT_TRUE(HeadSettlesSearch(bytes.first(kQuickHeadBytes), canonical.size()));
+  EXPECT_FALSE(HeadSettlesSearch(bytes.first(40), canonical.size())) << "the data size is not in it yet";
+  EXPECT_TRUE(HeadSettlesSearch(bytes.first(40), 40)) << "the whole file";
+
+  // The data chunk beyond the short head: the whole region must be searched.
+  const test::Bytes late =
+      test::WaveBuilder().ChunkBeforeData("LIST", std::string(6000, 'x')).Samples(test::PositionCoded(10)).Build();
+  EXPECT_FALSE(HeadSettlesSearch(std::span<const unsigned char>(late).first(kQuickHeadBytes), late.size()));
+  EXPECT_TRUE(HeadSettlesSearch(late, late.size()));
+}
+
+}  // namespace
+}  // namespace tapeloom
