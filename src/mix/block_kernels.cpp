@@ -1,0 +1,258 @@
+#include "mix/block_kernels.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstring>
+
+#include "mix/mix_block.h"
+#include "time/safe_convert.h"
+
+namespace tapeloom {
+namespace {
+
+constexpr int kFrames = kMixBlockFrames;
+constexpr float kOutputLow = -8388608.0f;
+constexpr float kOutputHigh = 8388607.0f;
+// Bus values on their way into the master are limited here only so that the master sum
+// cannot overflow; real gains stay far below (a bus of 256 full-scale tracks at +12 dB is
+// about 2^41).
+constexpr float kMasterFeedLimit = 140737488355328.0f;  // 2^47
+constexpr std::int64_t kMasterFeedScale = 256;
+constexpr std::uint32_t kMagnitudeBits = 0x7fffffffu;
+constexpr std::uint32_t kLow24 = 0xffffffu;
+constexpr double kTwoTo31 = 2147483648.0;
+constexpr double kTwoTo32 = 4294967296.0;
+constexpr std::uint32_t kSignBit = 0x800000u;
+
+// Gains as the multiplier type: non-negative gains as 32 bits, so that the product is a
+// widening 32 × 32-bit multiply; any gain as its 64-bit two's complement, which gives the
+// right product modulo 2^64.
+template <typename Gain>
+Gain AsGain(std::int32_t gain) {
+  if constexpr (sizeof(Gain) == sizeof(std::uint32_t)) {
+    return static_cast<Gain>(gain);
+  } else {
+    return static_cast<Gain>(static_cast<std::int64_t>(gain));
+  }
+}
+
+// Adds up to four tracks per pass, so the accumulators are read and written once for
+// every four tracks. The first pass of a bus stores instead of adding. The pointers and
+// gains are plain locals so that the compiler keeps them out of the loop.
+template <typename Gain, int K, bool kFirst>
+void SumTaps(const TrackTap* taps, std::uint64_t* accL, std::uint64_t* accR) {
+  const TrackTap& t0 = taps[0];
+  const TrackTap& t1 = taps[K > 1 ? 1 : 0];
+  const TrackTap& t2 = taps[K > 2 ? 2 : 0];
+  const TrackTap& t3 = taps[K > 3 ? 3 : 0];
+  const std::uint32_t* const s0 = t0.samples;
+  const std::uint32_t* const s1 = t1.samples;
+  const std::uint32_t* const s2 = t2.samples;
+  const std::uint32_t* const s3 = t3.samples;
+  const Gain l0 = AsGain<Gain>(t0.gainL), r0 = AsGain<Gain>(t0.gainR);
+  const Gain l1 = AsGain<Gain>(t1.gainL), r1 = AsGain<Gain>(t1.gainR);
+  const Gain l2 = AsGain<Gain>(t2.gainL), r2 = AsGain<Gain>(t2.gainR);
+  const Gain l3 = AsGain<Gain>(t3.gainL), r3 = AsGain<Gain>(t3.gainR);
+  for (int i = 0; i < kFrames; ++i) {
+    const std::uint64_t u0 = s0[i];
+    std::uint64_t left = u0 * l0;
+    std::uint64_t right = u0 * r0;
+    if constexpr (K > 1) {
+      const std::uint64_t u = s1[i];
+      left += u * l1;
+      right += u * r1;
+    }
+    if constexpr (K > 2) {
+      const std::uint64_t u = s2[i];
+      left += u * l2;
+      right += u * r2;
+    }
+    if constexpr (K > 3) {
+      const std::uint64_t u = s3[i];
+      left += u * l3;
+      right += u * r3;
+    }
+    if constexpr (kFirst) {
+      accL[i] = left;
+      accR[i] = right;
+    } else {
+      accL[i] += left;
+      accR[i] += right;
+    }
+  }
+}
+
+template <typename Gain, bool kFirst>
+void AccumulateCount(std::span<const TrackTap> group, std::uint64_t* accL, std::uint64_t* accR) {
+  switch (group.size()) {
+    case 1: SumTaps<Gain, 1, kFirst>(group.data(), accL, accR); break;
+    case 2: SumTaps<Gain, 2, kFirst>(group.data(), accL, accR); break;
+    case 3: SumTaps<Gain, 3, kFirst>(group.data(), accL, accR); break;
+    default: SumTaps<Gain, 4, kFirst>(group.data(), accL, accR); break;
+  }
+}
+
+template <typename Gain>
+void AccumulateWith(std::span<const TrackTap> group, std::uint64_t* accL, std::uint64_t* accR, bool first) {
+  if (first) {
+    AccumulateCount<Gain, true>(group, accL, accR);
+  } else {
+    AccumulateCount<Gain, false>(group, accL, accR);
+  }
+}
+
+inline std::int64_t ExactSum(std::uint64_t acc, std::uint64_t correction) {
+  return static_cast<std::int64_t>(acc - correction);
+}
+
+// 32-bit targets have no instruction that converts between 64-bit integers and floats and
+// call a library routine for it; two 32-bit conversions through double are much cheaper
+// there, and give the same results for every sum below 2^53 (see SplitToFloat).
+constexpr bool kNativeWideConversions = sizeof(void*) >= sizeof(std::int64_t);
+
+inline float ToFloat(std::int64_t sum) {
+  if constexpr (kNativeWideConversions) {
+    return static_cast<float>(sum);
+  } else {
+    return SplitToFloat(sum);
+  }
+}
+
+inline std::int64_t TruncateLimited(float value) {
+  if constexpr (kNativeWideConversions) {
+    return static_cast<std::int64_t>(value);
+  } else {
+    return SplitTruncate(value);
+  }
+}
+
+// The value is never NaN: the gains are finite and the sums are integers.
+inline float Limit(float value, float low, float high) { return std::min(std::max(value, low), high); }
+
+inline std::uint32_t MagnitudeBits(float value) { return std::bit_cast<std::uint32_t>(value) & kMagnitudeBits; }
+
+// Packs four samples into 12 bytes: three 32-bit stores instead of twelve byte stores.
+inline void PackFour(const std::array<std::uint32_t, 4>& sample, unsigned char* bytes) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // One word at a time: copying a three-word array lets the compiler build it on the
+    // stack and read it back with a wider load, which stalls store forwarding.
+    const std::uint32_t w0 = (sample[0] & kLow24) | sample[1] << 24;
+    const std::uint32_t w1 = (sample[1] >> 8 & 0xffffu) | sample[2] << 16;
+    const std::uint32_t w2 = (sample[2] >> 16 & 0xffu) | sample[3] << 8;
+    std::memcpy(bytes, &w0, sizeof w0);
+    std::memcpy(bytes + 4, &w1, sizeof w1);
+    std::memcpy(bytes + 8, &w2, sizeof w2);
+  } else {
+    for (std::size_t k = 0; k < sample.size(); ++k) {
+      bytes[3 * k] = static_cast<unsigned char>(sample[k]);
+      bytes[3 * k + 1] = static_cast<unsigned char>(sample[k] >> 8);
+      bytes[3 * k + 2] = static_cast<unsigned char>(sample[k] >> 16);
+    }
+  }
+}
+
+template <bool kExtra>
+std::uint32_t ScaleSide(const std::uint64_t* acc, std::uint64_t correction, const std::int64_t* extra, float gain,
+                        unsigned char* region) {
+  std::uint32_t peak = 0;
+  for (int i = 0; i < kFrames; i += 4) {
+    std::array<std::uint32_t, 4> sample;
+    for (int k = 0; k < 4; ++k) {
+      std::int64_t sum = ExactSum(acc[i + k], correction);
+      if constexpr (kExtra) sum += extra[i + k];
+      const float scaled = ToFloat(sum) * gain;
+      peak = std::max(peak, MagnitudeBits(scaled));
+      sample[static_cast<std::size_t>(k)] =
+          static_cast<std::uint32_t>(static_cast<std::int32_t>(Limit(scaled, kOutputLow, kOutputHigh)));
+    }
+    PackFour(sample, region + 3 * i);
+  }
+  return peak;
+}
+
+template <bool kFirst>
+std::uint32_t FeedMaster(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master) {
+  std::uint32_t peak = 0;
+  for (int i = 0; i < kFrames; ++i) {
+    const float scaled = ToFloat(ExactSum(acc[i], correction)) * gain;
+    peak = std::max(peak, MagnitudeBits(scaled));
+    const std::int64_t feed = kMasterFeedScale * TruncateLimited(Limit(scaled, -kMasterFeedLimit, kMasterFeedLimit));
+    if constexpr (kFirst) {
+      master[i] = feed;
+    } else {
+      master[i] += feed;
+    }
+  }
+  return peak;
+}
+
+}  // namespace
+
+void DecodeOffsetSamples(const unsigned char* region, std::uint32_t* samples) {
+  // Flipping bit 23 turns the two's complement value into value + 8388608.
+  if constexpr (std::endian::native == std::endian::little) {
+    // Four samples from three 32-bit words: a third of the loads of reading bytes.
+    for (int i = 0; i < kFrames; i += 4) {
+      std::array<std::uint32_t, 3> w;
+      std::memcpy(w.data(), region + 3 * i, sizeof w);
+      samples[i] = (w[0] & kLow24) ^ kSignBit;
+      samples[i + 1] = ((w[0] >> 24 | w[1] << 8) & kLow24) ^ kSignBit;
+      samples[i + 2] = ((w[1] >> 16 | w[2] << 16) & kLow24) ^ kSignBit;
+      samples[i + 3] = (w[2] >> 8) ^ kSignBit;
+    }
+  } else {
+    for (int i = 0; i < kFrames; ++i) {
+      samples[i] = static_cast<std::uint32_t>(region[3 * i]) | static_cast<std::uint32_t>(region[3 * i + 1]) << 8 |
+                   static_cast<std::uint32_t>(region[3 * i + 2] ^ 0x80u) << 16;
+    }
+  }
+}
+
+void AccumulateGroup(std::span<const TrackTap> group, std::uint64_t* accL, std::uint64_t* accR, bool first) {
+  const bool nonNegative =
+      std::all_of(group.begin(), group.end(), [](const TrackTap& tap) { return tap.gainL >= 0 && tap.gainR >= 0; });
+  if (nonNegative) {
+    AccumulateWith<std::uint32_t>(group, accL, accR, first);
+  } else {
+    AccumulateWith<std::uint64_t>(group, accL, accR, first);
+  }
+}
+
+std::uint64_t OffsetCorrection(std::int64_t gainSum) { return static_cast<std::uint64_t>(gainSum) * kSampleOffset; }
+
+std::uint32_t ScaleToRegion(const std::uint64_t* acc, std::uint64_t correction, const std::int64_t* extra, float gain,
+                            unsigned char* region) {
+  if (extra != nullptr) return ScaleSide<true>(acc, correction, extra, gain, region);
+  return ScaleSide<false>(acc, correction, nullptr, gain, region);
+}
+
+std::uint32_t ScaleIntoMaster(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master,
+                              bool first) {
+  if (first) return FeedMaster<true>(acc, correction, gain, master);
+  return FeedMaster<false>(acc, correction, gain, master);
+}
+
+float SplitToFloat(std::int64_t value) {
+  // value = high × 2^32 + low with low taken as signed: both parts and their sum are exact
+  // in double below 2^53, so the one rounding is the final one to single precision.
+  const auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+  const auto high = static_cast<std::int32_t>((value - low) >> 32);
+  return static_cast<float>(static_cast<double>(high) * kTwoTo32 + static_cast<double>(low));
+}
+
+std::int64_t SplitTruncate(float value) {
+  // value = quotient × 2^31 + rest, where the quotient is truncated toward zero, so the rest
+  // has the sign of value, lies below 2^31 and is exact in double.
+  const double wide = value;
+  const auto quotient = static_cast<std::int32_t>(wide / kTwoTo31);
+  const double rest = wide - static_cast<double>(quotient) * kTwoTo31;
+  return static_cast<std::int64_t>(quotient) * (std::int64_t{1} << 31) + static_cast<std::int32_t>(rest);
+}
+
+std::int64_t PeakFromBits(std::uint32_t bits) {
+  return TruncateSaturating<std::int64_t>(static_cast<double>(std::bit_cast<float>(bits)));
+}
+
+}  // namespace tapeloom
