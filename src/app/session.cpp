@@ -4,6 +4,7 @@
 
 #include "app/settings_file.h"
 #include "console/command_loop.h"
+#include "mix/gains.h"
 #include "time/time_base.h"
 
 namespace tapeloom {
@@ -25,6 +26,7 @@ void PLAY_REC(SessionSettings& settings, ConsoleInput& input) {
   Session session{settings, input, std::move(devices), {}};
   if (settings.firstRun == 1) MAKE_PARAM_FILE(settings);
   session.derived = DeriveSessionValues(settings, session.devices.periodFrames);
+  SetSessionBusGains(settings);
   RoundStoredPositions(settings, session.devices.periodFrames);
 
   try {

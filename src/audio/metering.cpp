@@ -112,7 +112,7 @@ void CheckPeak(int channel, int frames, std::array<int, kMaxTracks>& peakTable, 
   }
 }
 
-void ShowPeaks(int peak, int number, PeakKind kind) {
+void ShowPeaks(std::int64_t peak, int number, PeakKind kind) {
   if (peak <= 0) {
     switch (kind) {
       case PeakKind::Channel: std::printf("channel %i: -144 dBFS\n", number); break;
@@ -121,7 +121,7 @@ void ShowPeaks(int peak, int number, PeakKind kind) {
     }
     return;
   }
-  const double dB = -20.0 * std::log10(kReportFullScale / peak);
+  const double dB = -20.0 * std::log10(kReportFullScale / static_cast<double>(peak));
   switch (kind) {
     case PeakKind::Channel: std::printf("channel %i: %.2f dBFS", number, dB); break;
     case PeakKind::BusLeft: std::printf("Bus %i L: %.2f dBFS", number, dB); break;

@@ -46,7 +46,8 @@ enum class PeakKind { Channel = 1, BusLeft = 2, BusRight = 3 };
 
 // One report line: "channel %i: %.2f dBFS" (or the bus forms), " WARNING!" at exactly full
 // scale, " OVER!! " above it, "-144 dBFS" for silence.
-void ShowPeaks(int peak, int number, PeakKind kind);
+// A mixed peak can lie beyond the 32-bit range, hence the width.
+void ShowPeaks(std::int64_t peak, int number, PeakKind kind);
 
 // The largest magnitude a packed 24-bit sample can have.
 int SampleMagnitude(const std::uint8_t* sample);

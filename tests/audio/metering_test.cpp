@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "audio/metering.h"
+#include "audio/peak_reports.h"
 
 namespace tapeloom {
 namespace {
@@ -119,6 +120,37 @@ TEST(ShowPeaks, FullScaleWarnsAndBeyondIsOver) {
   EXPECT_EQ(Printed([] { ShowPeaks(8388607, 1, PeakKind::Channel); }), "channel 1: -0.00 dBFS WARNING!\n");
   EXPECT_EQ(Printed([] { ShowPeaks(8388608, 2, PeakKind::Channel); }), "channel 2: 0.00 dBFS OVER!! \n");
   EXPECT_EQ(Printed([] { ShowPeaks(16777216, 2, PeakKind::BusLeft); }), "Bus 2 L: 6.02 dBFS OVER!! \n");
+}
+
+TEST(PeakReports, InputChannelsOfTheArmedInputs) {
+  std::array<int, kMaxTracks> peaks{};
+  std::array<int, kMaxTracks> armed{};
+  peaks[0] = 4194304;
+  armed[0] = 1;
+  armed[2] = 1;        // recorded only silence
+  peaks[1] = 8388607;  // not armed: not reported
+  EXPECT_EQ(Printed([&] { PrintInputPeaks(peaks, armed, 3); }),
+            "\n\nInput Channel Peaks:\n\tchannel 1: -6.02 dBFS\n\tchannel 3: -inf dBFS\n");
+}
+
+TEST(PeakReports, OutputsByMixMode) {
+  MixPeaks peaks;
+  peaks.left = 8388607;
+  peaks.right = 0;
+  peaks.busLeft[0] = 4194304;
+  peaks.busRight[0] = 9000000;
+  peaks.busLeft[2] = 1;
+  std::array<int, kMaxBusses> active{};
+  active[0] = active[2] = active[5] = 1;
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(0, peaks, active); }), "\nOutput Channel Peaks:\n\n");
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(1, peaks, active); }),
+            "\nOutput Channel Peaks:\nchannel 1: -0.00 dBFS WARNING!\nchannel 2: -144 dBFS\n\n");
+  const std::string busses =
+      "\nBus Peaks:\nBus 3 L: -138.47 dBFS\nBus 3 R: -144 dBFS\nBus 6 L: -144 dBFS\n"
+      "Bus 6 R: -144 dBFS\n\n\nOutput Channel Peaks:\nchannel 1: -6.02 dBFS\n"
+      "channel 2: 0.61 dBFS OVER!! \n\n";
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(2, peaks, active); }), busses);
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(3, peaks, active); }), busses);
 }
 
 }  // namespace
