@@ -16,7 +16,16 @@ cd "$session"
 cp "$repo/tests/simcard/alsa/asoundrc" alsa/asoundrc
 
 if [ ! -f param.txt ]; then
-  printf 'dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nch\t4\nbuf\t1024\nint\t1\n' > param.txt
+  # Ten seconds to play, a punch-in at four seconds.
+  printf 'dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nch\t4\nbuf\t1024\nint\t1\no\t480256\ne\t192512\n' > param.txt
+fi
+
+# Two tracks to play (mono 24-bit, as Tapeloom records them) and the lists that name them.
+if [ ! -f play.txt ]; then
+  sox -q -n -r 48000 -c 1 -b 24 bass.wav synth 30 sine 110 tremolo 2 40 gain -14
+  sox -q -n -r 48000 -c 1 -b 24 keys.wav synth 30 sine 440 tremolo 4 60 gain -18
+  printf 'bass.wav\nkeys.wav\n' > play.txt
+  printf 'vocal.wav\nguitar.wav\n' > record.txt
 fi
 
 # What the simulated inputs "hear": two minutes of a tone on input 1 and another on input 2,
@@ -27,4 +36,5 @@ if [ ! -f card-in.raw ]; then
 fi
 
 echo "Tapeloom demo session in $session (simulated card; 'x' leaves)."
+echo "Try: p (play), r (record from the record start), R_take1 (record a take named take1), + (all commands)."
 XDG_CONFIG_HOME="$session" exec "$binary"

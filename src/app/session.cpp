@@ -9,6 +9,9 @@
 
 namespace tapeloom {
 
+Session::Session(SessionSettings& sessionSettings, ConsoleInput& consoleInput, AudioDevices audioDevices)
+    : settings(sessionSettings), input(consoleInput), devices(std::move(audioDevices)) {}
+
 void RoundStoredPositions(SessionSettings& s, int periodFrames) {
   s.i = QUANTIZE_SAMPLES(periodFrames, s.i);
   s.o = QUANTIZE_SAMPLES(periodFrames, s.o);
@@ -20,20 +23,22 @@ void RoundStoredPositions(SessionSettings& s, int periodFrames) {
   for (LocatePoint& point : s.loc) point.position = QUANTIZE_SAMPLES(periodFrames, point.position);
 }
 
+void StartSession(Session& session) {
+  SessionSettings& s = session.settings;
+  session.port = std::make_unique<AlsaPcmPort>(session.devices.play.get(), session.devices.rec.get());
+  session.buffers = std::make_unique<TransportBuffers>(s.ch, s.inputs, s.outputs);
+  session.derived = DeriveSessionValues(s, session.devices.periodFrames);
+  SetSessionBusGains(s);
+  RoundStoredPositions(s, session.devices.periodFrames);
+}
+
 void PLAY_REC(SessionSettings& settings, ConsoleInput& input) {
   settings.buf = ClampPeriodRequest(settings.buf);
-  AudioDevices devices = SetUpAudioDevices({settings.dv, settings.sr, settings.inputs, settings.outputs, settings.buf});
-  Session session{settings, input, std::move(devices), {}};
+  Session session(settings, input,
+                  SetUpAudioDevices({settings.dv, settings.sr, settings.inputs, settings.outputs, settings.buf}));
   if (settings.firstRun == 1) MAKE_PARAM_FILE(settings);
-  session.derived = DeriveSessionValues(settings, session.devices.periodFrames);
-  SetSessionBusGains(settings);
-  RoundStoredPositions(settings, session.devices.periodFrames);
-
-  try {
-    RunCommandLoop(session);
-  } catch (const InputEnded&) {
-    // The end of input ends the session as "x" does.
-  }
+  StartSession(session);
+  RunCommandLoop(session);
   CloseAudioDevices(session.devices);
 }
 

@@ -1,7 +1,9 @@
 #include "console/command_table.h"
 
 #include "app/session.h"
+#include "audio/run_commands.h"
 #include "console/session_commands.h"
+#include "takes/take_naming.h"
 #include "time/point_commands.h"
 #include "time/point_lists.h"
 #include "tracks/list_listings.h"
@@ -28,8 +30,8 @@ constexpr CommandTest kCommandTable[] = {
     {10,  Alone, Equals,           {".io"},                                     RecallRangeCommand},
     {11,  Alone, Equals,           {"x"},                                       ExitCommand},
     {12,  Alone, Equals,           {"s"},                                       SaveCommand},
-    {13,  Alone, Equals,           {"p"},                                       nullptr},  // play
-    {14,  Alone, Equals,           {"sp"},                                      nullptr},  // soloed play
+    {13,  Alone, Equals,           {"p"},                                       PlayCommand},
+    {14,  Alone, Equals,           {"sp"},                                      PlayCommand},
     {15,  Alone, Equals,           {"i", "o", "e"},                             PromptForPointCommand},
     {16,  Alone, DirectPointEntry, {},                                          DirectPointEntryCommand},
     {17,  Alone, Equals,           {"j", "J"},                                  JumpCommand},
@@ -39,7 +41,7 @@ constexpr CommandTest kCommandTable[] = {
     {21,  Alone, Equals,           {"pre"},                                     nullptr},  // preroll
     {22,  Alone, Equals,           {"cf"},                                      nullptr},  // crossfade length
     {23,  Alone, Equals,           {"aa"},                                      nullptr},  // audition length
-    {24,  Alone, Equals,           {"ai", "ao", "ae"},                          nullptr},  // auditions
+    {24,  Alone, Equals,           {"ai", "ao", "ae"},                          AuditionCommand},
     {25,  Alone, Equals,           {"i.e", "e.i", "o.e", "e.o", "o.i", "i.o",
                                     "i.m", "o.m", "e.m", "m.i", "m.o", "m.e"},  CopyPointCommand},
     {26,  Alone, Contains,         {".l"},                                      StoreLocateCommand},
@@ -48,9 +50,9 @@ constexpr CommandTest kCommandTable[] = {
     {29,  Else,  Equals,           {"pf", "rf"},                                nullptr},  // list-file selection
     {30,  Else,  Equals,           {"bus"},                                     nullptr},  // bus routing
     {31,  Else,  Equals,           {"f"},                                       LongestFileStopCommand},
-    {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         nullptr},  // take name in the word
-    {33,  Alone, Equals,           {"r", "R", "ri"},                            nullptr},  // record runs
-    {34,  Alone, Equals,           {"ma", "mr"},                                nullptr},  // input monitor
+    {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         TakeNameCommand},
+    {33,  Alone, Equals,           {"r", "R", "ri"},                            RecordCommand},
+    {34,  Alone, Equals,           {"ma", "mr"},                                MonitorCommand},
     {35,  Alone, Equals,           {"lr", "lp"},                                ListListingCommand},
     {36,  Alone, Equals,           {"so"},                                      nullptr},  // solo assignments
     {37,  Alone, Equals,           {"mod"},                                     nullptr},  // mix mode

@@ -68,6 +68,22 @@ std::string ReadWaveHead(const FileDescriptor& file, FileHead& head) {
   return ReadFileHead(file, kWaveHeadBytes, head);
 }
 
+std::int64_t ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<unsigned char> bytes,
+                    std::string& failure) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::pread64(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off64_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failure = std::strerror(errno);
+      return -1;
+    }
+    if (n == 0) break;  // end of file
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {

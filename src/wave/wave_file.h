@@ -55,6 +55,11 @@ std::string ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead
 // whole search region only when that does not settle the search.
 std::string ReadWaveHead(const FileDescriptor& file, FileHead& head);
 
+// Reads up to bytes.size() bytes at offset; fewer at the end of the file. Returns the count
+// read, or -1 with the system's reason in failure.
+std::int64_t ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<unsigned char> bytes,
+                    std::string& failure);
+
 // Writes all of bytes at offset. Returns an empty string, or the system's reason (a short
 // write that makes no progress counts as "No space left on device").
 std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes);

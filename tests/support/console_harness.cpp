@@ -88,11 +88,14 @@ std::vector<std::string> ConsoleSession::Files() const {
   return names;
 }
 
-RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeout) const {
+RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeout,
+                              std::optional<long> fileSizeLimit) const {
   const std::filesystem::path io = root_.path() / "io";
   WriteFileBytes(io / "stdin", input);
 
-  std::vector<std::string> command = SplitList(TAPELOOM_EMULATOR, '|');
+  std::vector<std::string> command;
+  if (fileSizeLimit) command = {"prlimit", "--fsize=" + std::to_string(*fileSizeLimit), "--"};
+  for (std::string& part : SplitList(TAPELOOM_EMULATOR, '|')) command.push_back(part);
   command.push_back(TAPELOOM_BINARY);
   std::vector<char*> argv = Pointers(command);
   std::vector<std::string> environment = ChildEnvironment();

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +38,10 @@ class ConsoleSession {
   std::vector<std::string> Files() const;
 
   // Runs tapeloom here with `input` on standard input. A run that outlives the timeout is
-  // killed and fails the test.
-  RunResult Run(std::string_view input, std::chrono::seconds timeout = std::chrono::seconds(120)) const;
+  // killed and fails the test. fileSizeLimit, when given, is the largest file in bytes the
+  // program may write (prlimit --fsize), to make writes fail as on a full disk.
+  RunResult Run(std::string_view input, std::chrono::seconds timeout = std::chrono::seconds(120),
+                std::optional<long> fileSizeLimit = std::nullopt) const;
 
  private:
   TempDir root_;

@@ -1,0 +1,52 @@
+// Naming and creating the takes of a recording. Every armed input records into a new file,
+// never straight into the file its record list line names: automatically named from the
+// channel and a clock stamp, or from the record list line and a take name typed with the
+// record command.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "app/session_settings.h"
+#include "console/command_table.h"
+#include "console/console_input.h"
+
+namespace tapeloom {
+
+struct NamingPass {
+  int inputs = 0;
+  const std::array<int, kMaxTracks>* armed = nullptr;
+  SamplePosition recordStart = 0;
+  SamplePosition stop = 0;
+  std::uint32_t sr = 0;
+  bool takeNameMode = false;
+  std::string takeName;
+  std::string_view recordListText;
+};
+
+struct NamedTakes {
+  std::string takeList;                       // one line per input: the take, or "-"
+  std::array<std::string, kMaxTracks> names;  // the take of each armed input
+  // The header could not be written: the input is left out of the run. Holds the reason.
+  std::array<std::string, kMaxTracks> failures;
+  std::int32_t stamp = 0;
+};
+
+// Automatic names: "audio_ch_%i_%i.wav" from the channel and the stamp, with "_stp_%li" and the
+// record start when it is not 0.
+std::string AutomaticTakeName(int channel, std::int32_t stamp, SamplePosition recordStart);
+
+// Names from the record list: the line's stem (before its first '.'), '_', the take name, the
+// record start stamp when it is not 0, ".wav".
+std::string ChosenTakeName(std::string_view recordLine, std::string_view takeName, SamplePosition recordStart);
+
+// The naming pass of one recording: names every armed input's take, asks about conflicts of
+// chosen names, and creates each take with a header announcing stop - record start frames.
+NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input);
+
+// "r_name", "R_name", "ri_name": the text after the first '_' becomes the take name and the
+// word is cut there, so that the record command itself matches the next test.
+PassOutcome TakeNameCommand(Session& session, std::string& word);
+
+}  // namespace tapeloom

@@ -1,0 +1,29 @@
+// What the session keeps about the takes of the last recording, from the naming pass to the
+// take menu that settles them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/session_settings.h"
+
+namespace tapeloom {
+
+struct TakeState {
+  // Set by a record command that carries a take name ("r_vox2"): the takes get their final
+  // names at once and no take menu follows.
+  bool takeNameMode = false;
+  std::string takeName;
+
+  std::string takeList;                    // one line per input channel: the take's name, or "-"
+  std::string recordListText;              // the record list as the last recording read it
+  std::array<int, kMaxTracks> recorded{};  // inputs whose take was written
+  std::int32_t stamp = 0;                  // the clock stamp of the last naming pass
+  SamplePosition recordStart = 0;
+  SamplePosition recordLength = 0;
+  bool pending = false;  // takes wait for the take menu
+  int dontAskAgain = 0;  // "W" in the overwrite question: never asked again this session
+};
+
+}  // namespace tapeloom

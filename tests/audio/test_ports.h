@@ -1,0 +1,160 @@
+// PCM ports for tests of the transport run: a model of a real card whose inputs hear its
+// outputs, a capture that delivers position-coded frames, and a wrapper that fails chosen
+// transfers the way a card does on an xrun.
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "audio/pcm_port.h"
+
+namespace tapeloom::test {
+
+inline std::int32_t Unpack(const unsigned char* b) {
+  const std::int32_t v = b[0] | (b[1] << 8) | (b[2] << 16);
+  return (v & 0x800000) != 0 ? v - (1 << 24) : v;
+}
+
+inline void Pack(std::int32_t v, unsigned char* b) {
+  const auto u = static_cast<std::uint32_t>(v);
+  b[0] = static_cast<unsigned char>(u);
+  b[1] = static_cast<unsigned char>(u >> 8);
+  b[2] = static_cast<unsigned char>(u >> 16);
+}
+
+// A card with its outputs wired to its inputs: what capture delivers is what the converter is
+// playing at that moment, the frame that was written one playback buffer earlier. Input k
+// hears output k.
+class LoopbackPort : public PcmPort {
+ public:
+  LoopbackPort(int outputs, int inputs, int bufferFrames)
+      : played_(static_cast<std::size_t>(outputs)), inputs_(inputs), buffer_(bufferFrames) {}
+
+  int Drain(PcmDirection) override { return 0; }
+  int Prepare(PcmDirection direction) override {
+    if (direction == PcmDirection::Capture) started_ = false;
+    return 0;
+  }
+  snd_pcm_sframes_t AvailUpdate(PcmDirection) override { return buffer_; }
+  int Wait(PcmDirection, int) override { return 1; }
+  snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
+    for (std::size_t c = 0; c < played_.size(); ++c) {
+      const auto* bytes = static_cast<const unsigned char*>(channels[c]);
+      for (snd_pcm_uframes_t f = 0; f < frames; ++f) played_[c].push_back(Unpack(bytes + 3 * f));
+    }
+    written_ += static_cast<std::int64_t>(frames);
+    return static_cast<snd_pcm_sframes_t>(frames);
+  }
+  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
+    if (!started_) {
+      captured_ = written_ - buffer_;  // the frame at the converter when capture starts
+      started_ = true;
+      firstCaptured_ = captured_;
+    }
+    for (int k = 0; k < inputs_; ++k) {
+      auto* bytes = static_cast<unsigned char*>(channels[k]);
+      for (snd_pcm_uframes_t f = 0; f < frames; ++f) {
+        const std::int64_t at = captured_ + static_cast<std::int64_t>(f);
+        const auto& source =
+            static_cast<std::size_t>(k) < played_.size() ? played_[static_cast<std::size_t>(k)] : empty_;
+        Pack(at >= 0 && at < static_cast<std::int64_t>(source.size()) ? source[static_cast<std::size_t>(at)] : 0,
+             bytes + 3 * f);
+      }
+    }
+    captured_ += static_cast<std::int64_t>(frames);
+    return static_cast<snd_pcm_sframes_t>(frames);
+  }
+
+  const std::vector<std::int32_t>& Played(int channel) const { return played_[static_cast<std::size_t>(channel)]; }
+  std::int64_t FirstCapturedFrame() const { return firstCaptured_; }
+
+ private:
+  std::vector<std::vector<std::int32_t>> played_;
+  std::vector<std::int32_t> empty_;
+  int inputs_;
+  int buffer_;
+  std::int64_t written_ = 0;
+  std::int64_t captured_ = 0;
+  std::int64_t firstCaptured_ = -1;
+  bool started_ = false;
+};
+
+// Capture delivers frame j of its stream as PositionCode(j, k) on input k; playback is
+// accepted and counted. Read sizes are kept.
+class PositionPort : public PcmPort {
+ public:
+  explicit PositionPort(int inputs) : inputs_(inputs) {}
+  int Drain(PcmDirection) override { return 0; }
+  int Prepare(PcmDirection) override { return 0; }
+  snd_pcm_sframes_t AvailUpdate(PcmDirection) override { return 1 << 20; }
+  int Wait(PcmDirection, int) override { return 1; }
+  snd_pcm_sframes_t WriteN(void**, snd_pcm_uframes_t frames) override { return static_cast<snd_pcm_sframes_t>(frames); }
+  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
+    readSizes.push_back(static_cast<int>(frames));
+    for (int k = 0; k < inputs_; ++k) {
+      auto* bytes = static_cast<unsigned char*>(channels[k]);
+      for (snd_pcm_uframes_t f = 0; f < frames; ++f)
+        Pack(Code(stream_ + static_cast<std::int64_t>(f), k), bytes + 3 * f);
+    }
+    stream_ += static_cast<std::int64_t>(frames);
+    return static_cast<snd_pcm_sframes_t>(frames);
+  }
+  // Frames that pass while the card is in an overrun are lost to the stream.
+  void Skip(std::int64_t frames) { stream_ += frames; }
+
+  // Frame in bits 8-23, channel in bits 0-7: never 0 for a captured frame.
+  static std::int32_t Code(std::int64_t frame, int channel) {
+    return static_cast<std::int32_t>(((frame % 32768) + 1) << 8 | (channel & 0xFF));
+  }
+
+  std::vector<int> readSizes;
+
+ private:
+  int inputs_;
+  std::int64_t stream_ = 0;
+};
+
+// Makes chosen transfers (counted from 0 per direction) go wrong the way a card's do: a
+// negative result is returned without passing the transfer on (-EPIPE: an xrun, whose frames
+// are lost to a PositionPort's stream), a positive one passes on a transfer of only that many
+// frames and returns it. Everything else goes to the port inside.
+class FaultPort : public PcmPort {
+ public:
+  FaultPort(PcmPort& inner, std::map<int, snd_pcm_sframes_t> writes, std::map<int, snd_pcm_sframes_t> reads,
+            PositionPort* stream = nullptr)
+      : inner_(inner), writes_(std::move(writes)), reads_(std::move(reads)), stream_(stream) {}
+  int Drain(PcmDirection d) override { return inner_.Drain(d); }
+  int Prepare(PcmDirection d) override {
+    ++prepares[d == PcmDirection::Playback ? 0 : 1];
+    return inner_.Prepare(d);
+  }
+  snd_pcm_sframes_t AvailUpdate(PcmDirection d) override { return inner_.AvailUpdate(d); }
+  int Wait(PcmDirection d, int ms) override { return inner_.Wait(d, ms); }
+  snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
+    const auto fault = writes_.find(writeCount_++);
+    if (fault == writes_.end()) return inner_.WriteN(channels, frames);
+    if (fault->second < 0) return fault->second;
+    return inner_.WriteN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
+  }
+  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
+    const auto fault = reads_.find(readCount_++);
+    if (fault == reads_.end()) return inner_.ReadN(channels, frames);
+    if (fault->second == -EPIPE && stream_ != nullptr) stream_->Skip(static_cast<std::int64_t>(frames));
+    // A failed read leaves the caller's buffers as they were.
+    if (fault->second < 0) return fault->second;
+    return inner_.ReadN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
+  }
+  int prepares[2] = {0, 0};
+
+ private:
+  PcmPort& inner_;
+  std::map<int, snd_pcm_sframes_t> writes_;
+  std::map<int, snd_pcm_sframes_t> reads_;
+  PositionPort* stream_;
+  int writeCount_ = 0;
+  int readCount_ = 0;
+};
+
+}  // namespace tapeloom::test

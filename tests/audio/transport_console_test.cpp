@@ -1,0 +1,410 @@
+// Transport runs of the real program on the simulated card: what reaches the card's outputs,
+// what the takes hold, the console texts of the runs and of the commands that start them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <regex>
+
+#include "support/console_harness.h"
+#include "support/run_command.h"
+#include "support/wave_builder.h"
+
+namespace tapeloom::test {
+namespace {
+
+std::int32_t TrackSample(std::int64_t f, int k) { return static_cast<std::int32_t>((f % 30000 + 1) * 256 + k + 1); }
+
+// What the simulated inputs deliver: frame j of input k.
+std::int32_t InputSample(std::int64_t j, int k) { return static_cast<std::int32_t>(-((j % 30000 + 1) * 256 + k + 1)); }
+
+std::string Db(double peak) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", -20.0 * std::log10(8388607.0 / peak));
+  return text;
+}
+
+class TransportConsole : public testing::Test {
+ protected:
+  void Track(const std::string& name, std::int64_t frames, int k) {
+    std::vector<std::int32_t> samples;
+    for (std::int64_t f = 0; f < frames; ++f) samples.push_back(TrackSample(f, k));
+    WriteBytes(session / name, WaveBuilder().Samples(samples).Build());
+  }
+  // Capture input for two channels, interleaved as the card delivers it.
+  void CardInput(std::int64_t frames) {
+    std::vector<std::int32_t> samples;
+    for (std::int64_t j = 0; j < frames; ++j) {
+      samples.push_back(InputSample(j, 0));
+      samples.push_back(InputSample(j, 1));
+    }
+    WriteBytes(session / "card-in.raw", Pack24(samples));
+  }
+  // The frames the card played, per output channel.
+  std::vector<std::vector<std::int32_t>> CardOutput(int outputs = 2) {
+    const std::vector<std::int32_t> all = Unpack24(ReadBytes(session / "card-out.raw"));
+    std::vector<std::vector<std::int32_t>> channels(static_cast<std::size_t>(outputs));
+    for (std::size_t n = 0; n < all.size(); ++n) channels[n % static_cast<std::size_t>(outputs)].push_back(all[n]);
+    return channels;
+  }
+  // The short status line unless `full`; no clock and no meter, so that runs print only their
+  // titles and reports.
+  std::string Start(const std::string& settings, const std::string& input, bool full = false) {
+    session.Write("param.txt",
+                  SimCardParams(2, 2, 2, 1024) + (full ? "" : "int\t0\n") + "clock\thc\nmeter\t0\n" + settings);
+    last = session.Run(input);
+    EXPECT_EQ(last.status, 0) << last.err;
+    return AfterDriverReport(last.out);
+  }
+  // Files whose names match the pattern.
+  std::vector<std::string> Matching(const std::string& pattern) {
+    std::vector<std::string> names;
+    for (const std::string& name : session.Files()) {
+      if (std::regex_match(name, std::regex(pattern))) names.push_back(name);
+    }
+    return names;
+  }
+  std::string Saved() { return session.Read("param.txt"); }
+
+  ConsoleSession session;
+  RunResult last;
+};
+
+// A play run ends after the cycle that reads the block starting past the stop; every cycle
+// writes one period of 1024 frames, four to a block, and the first block is silence.
+std::size_t FramesPlayed(std::int64_t in, std::int64_t out) {
+  const std::int64_t blocks = (out - in + 4095) / 4096 + 1;
+  return static_cast<std::size_t>((4 * (blocks - 1) + 1) * 1024);
+}
+
+TEST_F(TransportConsole, PlayPutsEachTrackOnItsOutputAfterASilentBlock) {
+  Track("t1.wav", 50000, 0);
+  Track("t2.wav", 10000, 1);
+  session.Write("play.txt", "t1.wav\nt2.wav\n");
+  session.Write("record.txt", "");
+  const std::string status = "Play: 0.00   Rec: 0.00   Stop: 1.00   Mem: 0.00\n";
+  EXPECT_EQ(Start("o\t48128\n", "p\n"), status + "Playing...\n\n\nOutput Channel Peaks:\n\n" + status);
+  const auto out = CardOutput();
+  ASSERT_EQ(out[0].size(), FramesPlayed(0, 48128));
+  for (std::size_t f = 0; f < out[0].size(); ++f) {
+    const std::int64_t position = static_cast<std::int64_t>(f) - 4096;
+    ASSERT_EQ(out[0][f], position < 0 ? 0 : TrackSample(position, 0)) << f;
+    ASSERT_EQ(out[1][f], position < 0 || position >= 10000 ? 0 : TrackSample(position, 1)) << f;
+  }
+}
+
+TEST_F(TransportConsole, PlayFromThePlayStart) {
+  Track("t1.wav", 200000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("record.txt", "");
+  Start("i\t95232\no\t120832\n", "p\n");
+  const auto out = CardOutput();
+  ASSERT_EQ(out[0].size(), FramesPlayed(95232, 120832));
+  for (std::size_t f = 4096; f < out[0].size(); ++f)
+    ASSERT_EQ(out[0][f], TrackSample(95232 + static_cast<std::int64_t>(f) - 4096, 0));
+}
+
+TEST_F(TransportConsole, StopAtOrBeforeTheStartPlaysOnePeriodOfSilence) {
+  Track("t1.wav", 200000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("record.txt", "");
+  Start("i\t95232\no\t95232\n", "p\n");
+  EXPECT_EQ(CardOutput()[0], std::vector<std::int32_t>(1024, 0));
+}
+
+TEST_F(TransportConsole, MixModeOneSumsToTheFirstPair) {
+  WriteBytes(session / "a.wav", WaveBuilder().Samples(std::vector<std::int32_t>(8192, 1000)).Build());
+  WriteBytes(session / "b.wav", WaveBuilder().Samples(std::vector<std::int32_t>(8192, -3000)).Build());
+  session.Write("play.txt", "a.wav\nb.wav\n");
+  session.Write("record.txt", "");
+  const std::string out = Start("mix\t1\no\t4096\n", "p\n");
+  // Centre pan at 0 dB is a gain of 181; the master at 0 dB divides by 256:
+  // (1000 - 3000) × 181 / 256 = -1414.06, truncated toward zero.
+  EXPECT_NE(out.find("Playing...\n\n\nOutput Channel Peaks:\nchannel 1: " + Db(1414) + " dBFS\nchannel 2: " + Db(1414) +
+                     " dBFS\n\n"),
+            std::string::npos)
+      << out;
+  const auto played = CardOutput();
+  EXPECT_EQ(played[0][4095], 0);
+  EXPECT_EQ(played[0][4096], -1414);
+  ASSERT_EQ(played[1].size(), FramesPlayed(0, 4096));
+  EXPECT_EQ(played[1].back(), -1414);
+}
+
+TEST_F(TransportConsole, SoloedPlay) {
+  Track("t1.wav", 20000, 0);
+  Track("t2.wav", 20000, 1);
+  session.Write("play.txt", "t1.wav\nt2.wav\n");
+  session.Write("record.txt", "");
+  const std::string out = Start("o\t8192\nsolo\t2\n", "sp\n");
+  EXPECT_NE(out.find("Playing...\nTracks are soloed\n"), std::string::npos);
+  const auto played = CardOutput();
+  EXPECT_EQ(played[0][5000], 0);
+  EXPECT_EQ(played[1][5000], TrackSample(5000 - 4096, 1));
+}
+
+TEST_F(TransportConsole, RecordOnlyTakesHoldTheCapturedFramesExactly) {
+  CardInput(40000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "one.wav\ntwo.wav\n");
+  const std::string out = Start("e\t10240\no\t15240\n", "R\n");
+  const std::vector<std::string> takes = Matching("audio_ch_[12]_[0-9]+_stp_10240\\.wav");
+  ASSERT_EQ(takes.size(), 2u);
+  // The take is 5120 frames (the stop is rounded up to 15360); two blocks and one more are
+  // captured, so the peaks cover frames up to 12287.
+  EXPECT_NE(out.find("Recording...\n\n\n\nInput Channel Peaks:\n\tchannel 1: " + Db(12288 * 256 + 1) +
+                     " dBFS\n\tchannel 2: " + Db(12288 * 256 + 2) + " dBFS\n"),
+            std::string::npos)
+      << out;
+  for (int k = 0; k < 2; ++k) {
+    const Bytes take = ReadBytes(session / takes[static_cast<std::size_t>(k)]);
+    ASSERT_EQ(take.size(), 44u + 5120 * 3);
+    EXPECT_EQ(Field32(take, 4), 36u + 5120 * 3);
+    EXPECT_EQ(Field32(take, 40), 5120u * 3);
+    const std::vector<std::int32_t> samples = Unpack24(std::span<const unsigned char>(take).subspan(44));
+    for (std::size_t j = 0; j < samples.size(); ++j)
+      ASSERT_EQ(samples[j], InputSample(static_cast<std::int64_t>(j), k));
+    // An independent reader sees the same samples.
+    const CommandResult sox =
+        RunCommand({"sox", (session / takes[static_cast<std::size_t>(k)]).string(), "-t", "s24", "-"});
+    ASSERT_EQ(sox.status, 0) << sox.err;
+    EXPECT_EQ(Unpack24(std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(sox.out.data()),
+                                                      sox.out.size())),
+              samples);
+  }
+}
+
+TEST_F(TransportConsole, PeriodsThatDoNotDivideTheBlockRecordToo) {
+  CardInput(40000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "one.wav\n");
+  session.Write("param.txt", SimCardParams(2, 2, 2, 1000) + "int\t0\nclock\thc\nmeter\t0\no\t9000\n");
+  const RunResult run = session.Run("R\n");
+  ASSERT_EQ(run.status, 0);
+  const std::vector<std::string> takes = Matching("audio_ch_1_[0-9]+\\.wav");
+  ASSERT_EQ(takes.size(), 1u);
+  const std::vector<std::int32_t> samples =
+      Unpack24(std::span<const unsigned char>(ReadBytes(session / takes[0])).subspan(44));
+  ASSERT_EQ(samples.size(), 9000u);
+  for (std::size_t j = 0; j < samples.size(); ++j) ASSERT_EQ(samples[j], InputSample(static_cast<std::int64_t>(j), 0));
+}
+
+TEST_F(TransportConsole, StopTimeChecksCancelTheRecording) {
+  session.Write("play.txt", "");
+  session.Write("record.txt", "one.wav\n");
+  const std::string zero = "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n";
+  EXPECT_EQ(Start("", "R\nx\nc\nc\n"),
+            zero + ">> Stop time is not set!\nEnter 'c' to continue and fix\n" +
+                "\n>> Stop time is the same as record start!\nEnter 'c' to continue and fix\n" + zero);
+  const std::string before = "Play: 0.00   Rec: 1.00   Stop: 0.00   Mem: 0.00\n";
+  EXPECT_EQ(Start("e\t48000\n", "r\nc\nc\n"),
+            before + ">> Stop time is not set!\nEnter 'c' to continue and fix\n" +
+                "\n>> Stop time is set before record start!\nEnter 'c' to continue and fix\n" + before);
+  EXPECT_TRUE(Matching(".*\\.wav").empty()) << "no take was made";
+}
+
+TEST_F(TransportConsole, RecordWithPlaybackRaisesTheRecordStartForGood) {
+  CardInput(100000);
+  Track("t1.wav", 100000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("record.txt", "one.wav\n-\n");
+  Start("i\t20480\ne\t10240\no\t30720\n", "r\ns\n");
+  EXPECT_NE(Saved().find("\ni\t20480\no\t30720\ne\t20480\n"), std::string::npos);
+  ASSERT_EQ(Matching("audio_ch_1_[0-9]+_stp_20480\\.wav").size(), 1u);
+  EXPECT_TRUE(Matching("audio_ch_2_.*").empty()) << "a skipped input records nothing";
+}
+
+TEST_F(TransportConsole, RunTitlesAndPointsInBothTimeModes) {
+  CardInput(100000);
+  Track("t1.wav", 100000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("record.txt", "one.wav\n");
+  std::string out = Start("i\t24576\ne\t49152\no\t98304\n", "p\nR\nr\n", true);
+  EXPECT_NE(out.find("Playing...\nplayback start = 0.51 sec\nplayback stop  = 2.05 sec\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Recording...\nrecord start   = 1.02 sec\nrecord stop    = 2.05 sec\n"), std::string::npos);
+  EXPECT_NE(out.find("Playing and Recording...\nplayback start = 0.51 sec\nrecord start   = 1.02 sec\n"
+                     "play/rec stop  = 2.05 sec\n"),
+            std::string::npos);
+  out = Start("tmode\t1\ni\t48000\ne\t96000\no\t144000\nbuf\t128\n", "p\nR\n", true);
+  EXPECT_NE(out.find("Playing...\nplayback start = 1.3.00\nplayback stop  = 2.3.00\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Recording...\nrecord start   = 2.1.00\nrecord stop    = 2.3.00\n"), std::string::npos);
+}
+
+TEST_F(TransportConsole, RecordFromThePlayStartWithPreroll) {
+  CardInput(200000);
+  Track("t1.wav", 200000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("record.txt", "one.wav\n");
+  // One second of preroll is 47 periods (48128 frames) before the play start.
+  const std::string out = Start("proll\t1.0\ni\t98304\ne\t4096\no\t108544\n", "ri\ns\n", true);
+  EXPECT_NE(out.find("Playing and Recording...\nplayback start = 1.05 sec\nrecord start   = 2.05 sec\n"
+                     "play/rec stop  = 2.26 sec\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(Saved().find("\ni\t98304\no\t108544\ne\t4096\n"), std::string::npos) << "both points come back";
+  const std::vector<std::string> takes = Matching("audio_ch_1_[0-9]+_stp_98304\\.wav");
+  ASSERT_EQ(takes.size(), 1u);
+  EXPECT_EQ(ReadBytes(session / takes[0]).size(), 44u + 10240 * 3);
+}
+
+TEST_F(TransportConsole, PrerollLongerThanThePlayStartPlaysFromZero) {
+  CardInput(100000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "one.wav\n");
+  const std::string out = Start("proll\t2.0\ni\t24576\no\t49152\n", "ri\n", true);
+  EXPECT_NE(out.find("playback start = 0.00 sec\nrecord start   = 0.51 sec\n"), std::string::npos) << out;
+}
+
+TEST_F(TransportConsole, RecordFromThePlayStartPutsPointsBackWhenCancelled) {
+  session.Write("play.txt", "");
+  session.Write("record.txt", "one.wav\n");
+  // No stop: both checks are shown, each waiting for "c".
+  Start("proll\t0.5\ni\t98304\ne\t4096\n", "ri\nc\nc\ns\n");
+  EXPECT_NE(Saved().find("\ni\t98304\no\t0\ne\t4096\n"), std::string::npos) << Saved();
+}
+
+TEST_F(TransportConsole, AuditionsPutThePointsBack) {
+  Track("t1.wav", 200000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("record.txt", "");
+  const std::string out = Start("aud\t0.5\ni\t49152\ne\t73728\no\t98304\n", "ai\nao\nae\ns\n", true);
+  EXPECT_NE(out.find("Playing...\nplayback start = 1.02 sec\nplayback stop  = 1.52 sec\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Playing...\nplayback start = 2.05 sec\nplayback stop  = 2.55 sec\n"), std::string::npos);
+  EXPECT_NE(out.find("Playing...\nplayback start = 1.54 sec\nplayback stop  = 2.04 sec\n"), std::string::npos);
+  EXPECT_NE(Saved().find("\ni\t49152\no\t98304\ne\t73728\n"), std::string::npos);
+}
+
+TEST_F(TransportConsole, InputMonitor) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "-\ntwo.wav\n");
+  const std::string zero = "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n";
+  // One second: 51 periods, a line after every 16 periods (16384 frames). Each shows the loudest
+  // sample of each input since the monitor began.
+  const auto heldDb = [](std::int64_t lastFrame, int k) {
+    std::int64_t loudest = 0;
+    for (std::int64_t j = 0; j <= lastFrame; ++j) loudest = std::max<std::int64_t>(loudest, -InputSample(j, k));
+    return std::to_string(static_cast<int>(std::lround(-20.0 * std::log10(8388607.0 / static_cast<double>(loudest)))));
+  };
+  std::string lines;
+  for (int line = 1; line <= 3; ++line) {
+    lines += "\r(1/" + heldDb(line * 16384 - 1, 0) + ") (2/" + heldDb(line * 16384 - 1, 1) + ")   ";
+  }
+  EXPECT_EQ(Start("", "ma\n1\ns\n"), zero + "Enter monitor time in seconds.\n\nMonitoring Input Peaks...\n" + lines +
+                                         "\n" + zero + "\nStored Settings\n" + zero);
+  EXPECT_NE(Saved().find("\no\t0\n"), std::string::npos) << "the stop comes back after the monitor";
+}
+
+TEST_F(TransportConsole, MonitorOfTheArmedInputsOnly) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "-\ntwo.wav\n");
+  const std::string out = Start("", "mr\n0.3\n");
+  // 0.3 s: 18 periods; one line, with input 2 only, then a space per input channel.
+  EXPECT_NE(out.find("Monitoring Input Peaks...\n\r(2/-6)   \n"), std::string::npos) << out;
+}
+
+TEST_F(TransportConsole, MonitorWithNoArmedInput) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "");
+  const std::string out = Start("", "mr\n0.3\n");
+  EXPECT_NE(out.find("Monitoring Input Peaks...\n\r  \n"), std::string::npos) << out;
+}
+
+TEST_F(TransportConsole, NoXrunsNoCounts) {
+  Track("t1.wav", 20000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("record.txt", "");
+  const std::string out = Start("o\t8192\n", "p\n");
+  EXPECT_EQ(out.find("Underruns"), std::string::npos);
+  EXPECT_EQ(out.find("Overruns"), std::string::npos);
+}
+
+TEST_F(TransportConsole, TakeNamesFromTheRecordListAndTheirConflicts) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "guitar.wav\nbass\n");
+  const std::string conflict =
+      "Enter a different take name or 'w' to overwrite this file\n"
+      "or 'W' to overwrite all similar conflicts\n";
+  std::string out = Start("o\t4096\n", "R_take1\nR_take1\nw\nsecond\nR_take1\nW\nR_\nR\n");
+  EXPECT_NE(out.find("Recording...\n\n\n\nInput Channel Peaks:"), std::string::npos);
+  EXPECT_NE(out.find("The file named guitar_take1.wav already exists!\n" + conflict +
+                     "The file named bass_take1.wav "
+                     "already exists!\n" +
+                     conflict + "Recording...\n"),
+            std::string::npos)
+      << out;
+  // After "W" no question is asked for the second file of the same pass.
+  EXPECT_NE(out.find("The file named guitar_take1.wav already exists!\n" + conflict + "Recording...\n"),
+            std::string::npos);
+  for (const char* name : {"guitar_take1.wav", "bass_take1.wav", "bass_second.wav", "guitar_.wav", "bass_.wav"}) {
+    EXPECT_TRUE(session.Exists(name)) << name;
+  }
+  EXPECT_FALSE(session.Exists("guitar_second.wav")) << "a new take name is for that channel and those after it";
+  // The take name was for its command only: the last "R" names its takes automatically.
+  EXPECT_EQ(Matching("audio_ch_[12]_[0-9]+\\.wav").size(), 2u);
+}
+
+TEST_F(TransportConsole, TakeNamesCarryTheRecordStart) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "vox.wav\n-\n");
+  Start("e\t10240\no\t20480\n", "R_v2\nr_v3\n");
+  EXPECT_TRUE(session.Exists("vox_v2_stp_10240.wav"));
+  EXPECT_TRUE(session.Exists("vox_v3_stp_10240.wav"));
+}
+
+TEST_F(TransportConsole, AutomaticNamesNeverReplaceAnEarlierTake) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "one.wav\n");
+  Start("o\t4096\n", "R\nR\nR\n");
+  EXPECT_EQ(Matching("audio_ch_1_[0-9]+\\.wav").size(), 3u) << "three runs within a second or two keep three takes";
+}
+
+TEST_F(TransportConsole, TakeThatCannotBeCreatedIsLeftOut) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "missing-folder/a.wav\nb.wav\n");
+  const std::string out = Start("o\t4096\n", "R_x\n");
+  EXPECT_NE(out.find("Can't open missing-folder/a_x.wav for recording\nRecording...\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Input Channel Peaks:\n\tchannel 2: "), std::string::npos);
+  EXPECT_EQ(out.find("\tchannel 1: "), std::string::npos);
+  EXPECT_TRUE(session.Exists("b_x.wav"));
+}
+
+TEST_F(TransportConsole, FailedTakeWritesAreReportedOnceAndTheAudioKept) {
+  CardInput(200000);
+  session.Write("play.txt", "");
+  session.Write("record.txt", "a.wav\nb.wav\n");
+  session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\no\t40960\n");
+  const RunResult run = session.Run("R_t\n", std::chrono::seconds(120), 20000);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\nCan't write to a_t.wav: File too large\n\nCan't write to b_t.wav: File too large\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find("Can't write to a_t.wav", run.out.find("Can't write to a_t.wav") + 1), std::string::npos)
+      << "reported once";
+  // What was written before the limit is kept.
+  EXPECT_EQ(ReadBytes(session / "a_t.wav").size(), 20000u);
+  const std::vector<std::int32_t> kept =
+      Unpack24(std::span<const unsigned char>(ReadBytes(session / "a_t.wav")).subspan(44));
+  for (std::size_t j = 0; j < kept.size(); ++j) ASSERT_EQ(kept[j], InputSample(static_cast<std::int64_t>(j), 0));
+}
+
+TEST_F(TransportConsole, ExitAsksForAListThatHasGoneMissing) {
+  session.Write("play.txt", "");
+  session.Write("record.txt", "");
+  const std::string zero = "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n";
+  EXPECT_EQ(Start("rec\t1\ttakes.txt\n", "x\nstill-missing.txt\nrecord.txt\n"),
+            zero + "Cannot find recordlist file called takes.txt\nCreate the file or enter a different name\n" +
+                "Cannot find recordlist file called still-missing.txt\nCreate the file or enter a different name\n");
+  EXPECT_EQ(last.status, 0);
+  Start("rec\t1\ttakes.txt\n", "x\n");
+  EXPECT_EQ(last.status, 0) << "the end of input ends the question too";
+}
+
+}  // namespace
+}  // namespace tapeloom::test

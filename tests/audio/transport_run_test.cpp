@@ -1,0 +1,234 @@
+// The transport run inside the process, with ports that model a real card: the capture timing
+// against what is heard, xruns at chosen moments, and takes that hold exactly the frames
+// captured, in order, whatever the period.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "audio/test_ports.h"
+
+#include <cerrno>
+#include "support/in_process_session.h"
+#include "support/wave_builder.h"
+
+namespace tapeloom::test {
+namespace {
+
+// Track k's sample at position f: never 0, different for every frame of a track.
+std::int32_t TrackSample(std::int64_t f, int k) { return static_cast<std::int32_t>((f % 30000 + 1) * 256 + k + 1); }
+
+void WriteTrack(const std::filesystem::path& path, std::int64_t frames, int k) {
+  std::vector<std::int32_t> samples;
+  for (std::int64_t f = 0; f < frames; ++f) samples.push_back(TrackSample(f, k));
+  WriteBytes(path, WaveBuilder().Samples(samples).Build());
+}
+
+// The samples of a take (a canonical header: they start at byte 44).
+std::vector<std::int32_t> TakeSamples(const std::filesystem::path& path) {
+  const Bytes bytes = ReadBytes(path);
+  EXPECT_GE(bytes.size(), 44u);
+  return Unpack24(std::span<const unsigned char>(bytes).subspan(44));
+}
+
+std::string FirstTake(const Session& session) {
+  return session.takes.takeList.substr(0, session.takes.takeList.find('\n'));
+}
+
+// Quiet runs: no point lines, no clock, no meter.
+std::string Settings(const std::string& extra) {
+  return "dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nch\t2\nbuf\t1024\nint\t0\nclock\thc\nmeter\t0\n" + extra;
+}
+
+class TransportRunTest : public testing::Test {
+ protected:
+  InProcessSession run;
+};
+
+TEST_F(TransportRunTest, TakeLinesUpWithWhatWasHeardAtTheRecordStart) {
+  WriteTrack(run / "t1.wav", 200000, 0);
+  run.dir().Write("play.txt", "t1.wav\n");
+  run.dir().Write("record.txt", "new.wav\n-\n");
+  Session& session = run.Start(Settings("i\t49152\ne\t49152\no\t69632\n"));
+  auto loopback = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
+  session.port = std::move(loopback);
+  run.Run({.plays = true, .records = true});
+
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  ASSERT_EQ(take.size(), 20480u);
+  for (std::size_t j = 0; j < take.size(); ++j) {
+    ASSERT_EQ(take[j], TrackSample(49152 + static_cast<std::int64_t>(j), 0)) << "take frame " << j;
+  }
+}
+
+TEST_F(TransportRunTest, PunchInAfterThePlayStartIsAlignedByTheOutputDelayCompensation) {
+  // Playback starts three blocks before the punch-in. The capture delay counts odcomp periods
+  // on top of the buffer; on a card whose loop adds nothing beyond its buffer, five periods of
+  // 1024 frames put the take exactly on the record start, and the default of four one period
+  // before it.
+  WriteTrack(run / "t1.wav", 200000, 0);
+  run.dir().Write("play.txt", "t1.wav\n");
+  run.dir().Write("record.txt", "new.wav\n-\n");
+  Session& session = run.Start(Settings("i\t4096\ne\t16384\no\t36864\nodcomp\t5\n"));
+  session.port = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
+  run.Run({.plays = true, .records = true});
+  std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  ASSERT_EQ(take.size(), 20480u);
+  for (std::size_t j = 0; j < take.size(); ++j)
+    ASSERT_EQ(take[j], TrackSample(16384 + static_cast<std::int64_t>(j), 0));
+
+  session.settings.odcomp = 4;
+  session.port = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
+  run.Run({.plays = true, .records = true});
+  take = TakeSamples(run / FirstTake(session));
+  ASSERT_EQ(take.size(), 20480u);
+  for (std::size_t j = 0; j < take.size(); ++j)
+    ASSERT_EQ(take[j], TrackSample(16384 - 1024 + static_cast<std::int64_t>(j), 0));
+}
+
+TEST_F(TransportRunTest, ReplacedTrackIsHeardUpToTheRecordStartOnly) {
+  WriteTrack(run / "keep.wav", 100000, 0);
+  WriteTrack(run / "redo.wav", 100000, 1);
+  run.dir().Write("play.txt", "keep.wav\nredo.wav\n");
+  run.dir().Write("record.txt", "-\nredo.wav\n");
+  Session& session = run.Start(Settings("i\t0\ne\t10240\no\t20480\n"));
+  auto loopback = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
+  LoopbackPort& card = *loopback;
+  session.port = std::move(loopback);
+  run.Run({.plays = true, .records = true});
+  // Played frame f is position f - 4096: the first block of every run is silence.
+  const auto& kept = card.Played(0);
+  const auto& replaced = card.Played(1);
+  ASSERT_GT(replaced.size(), 24576u);
+  for (std::size_t f = 4096; f < replaced.size(); ++f) {
+    const std::int64_t position = static_cast<std::int64_t>(f) - 4096;
+    ASSERT_EQ(kept[f], TrackSample(position, 0));
+    ASSERT_EQ(replaced[f], position < 10240 ? TrackSample(position, 1) : 0) << "position " << position;
+  }
+}
+
+TEST_F(TransportRunTest, UnderrunIsCountedAndPlaybackGoesOn) {
+  WriteTrack(run / "t1.wav", 50000, 0);
+  run.dir().Write("play.txt", "t1.wav\n");
+  run.dir().Write("record.txt", "");
+  Session& session = run.Start(Settings("o\t20480\n"));
+  auto card = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
+  auto port = std::make_unique<FaultPort>(*card, std::map<int, snd_pcm_sframes_t>{{3, -EPIPE}, {9, -EPIPE}},
+                                          std::map<int, snd_pcm_sframes_t>{});
+  FaultPort& injector = *port;
+  LoopbackPort& played = *card;
+  session.port = std::move(port);
+  const std::string out = run.Run({.plays = true});
+  EXPECT_EQ(out, "Playing...\n\nPX\nPX\n\nOutput Channel Peaks:\n\n\nPlay Underruns = 2\n");
+  EXPECT_EQ(injector.prepares[0], 3) << "once before the run and once after each underrun";
+  // The frames of a failed write are not written again: the fourth write (the last period of the
+  // silent first block) is lost, so track frame 2048 comes out as the 5121st frame played.
+  const auto& out1 = played.Played(0);
+  EXPECT_EQ(out1[3071], 0);
+  EXPECT_EQ(out1[3072], TrackSample(0, 0));
+  EXPECT_EQ(out1[5120], TrackSample(2048, 0));
+}
+
+TEST_F(TransportRunTest, OverrunLeavesSilenceInItsPlaceAndTheTakeKeepsItsTiming) {
+  run.dir().Write("play.txt", "");
+  run.dir().Write("record.txt", "a.wav\nb.wav\n");
+  Session& session = run.Start(Settings("e\t0\no\t13312\n"));
+  auto capture = std::make_unique<PositionPort>(2);
+  auto port = std::make_unique<FaultPort>(*capture, std::map<int, snd_pcm_sframes_t>{},
+                                          std::map<int, snd_pcm_sframes_t>{{2, -EPIPE}}, capture.get());
+  FaultPort& injector = *port;
+  session.port = std::move(port);
+  // The previous content of the record block must not come back in the lost period.
+  session.buffers->RecordSet(0).assign(session.buffers->RecordSet(0).size(), 0x55);
+  const std::string out = run.Run({.records = true});
+  // 13312 frames take four blocks, and a fifth is captured after them: the loudest code is that
+  // of frame 20479.
+  char peaks[128];
+  std::snprintf(peaks, sizeof peaks, "\tchannel 1: %.2f dBFS\n\tchannel 2: %.2f dBFS\n",
+                -20.0 * std::log10(8388607.0 / PositionPort::Code(20479, 0)),
+                -20.0 * std::log10(8388607.0 / PositionPort::Code(20479, 1)));
+  EXPECT_EQ(out, "Recording...\n\nRX\n\n\nInput Channel Peaks:\n" + std::string(peaks) + "\nRecord Overruns = 1\n");
+  EXPECT_EQ(injector.prepares[1], 2);
+  const std::string takeList = session.takes.takeList;
+  const std::string second = takeList.substr(takeList.find('\n') + 1, takeList.rfind('\n') - takeList.find('\n') - 1);
+  for (int k = 0; k < 2; ++k) {
+    const std::vector<std::int32_t> take = TakeSamples(run / (k == 0 ? FirstTake(session) : second));
+    ASSERT_EQ(take.size(), 13312u);
+    for (std::size_t j = 0; j < take.size(); ++j) {
+      const bool lost = j >= 2048 && j < 3072;
+      ASSERT_EQ(take[j], lost ? 0 : PositionPort::Code(static_cast<std::int64_t>(j), k))
+          << "input " << k << " frame " << j;
+    }
+  }
+}
+
+TEST_F(TransportRunTest, AnyPeriodRecordsEveryFrameOnce) {
+  run.dir().Write("play.txt", "");
+  run.dir().Write("record.txt", "a.wav\n");
+  Session& session = run.Start(Settings("buf\t1000\ne\t0\no\t10000\n"));
+  ASSERT_EQ(session.devices.periodFrames, 1000);
+  auto capture = std::make_unique<PositionPort>(2);
+  PositionPort& card = *capture;
+  session.port = std::move(capture);
+  run.Run({.records = true});
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  ASSERT_EQ(take.size(), 10000u);
+  for (std::size_t j = 0; j < take.size(); ++j) ASSERT_EQ(take[j], PositionPort::Code(static_cast<std::int64_t>(j), 0));
+  // Reads are split where a record block ends: 1000, 1000, 1000, 1000, then 96 and 904.
+  ASSERT_GE(card.readSizes.size(), 6u);
+  EXPECT_EQ(card.readSizes[4], 96);
+  EXPECT_EQ(card.readSizes[5], 904);
+}
+
+TEST_F(TransportRunTest, OneMoreBlockIsCapturedAfterTheTake) {
+  run.dir().Write("play.txt", "");
+  run.dir().Write("record.txt", "a.wav\n");
+  Session& session = run.Start(Settings("e\t1024\no\t6144\n"));
+  auto capture = std::make_unique<PositionPort>(2);
+  PositionPort& card = *capture;
+  session.port = std::move(capture);
+  run.Run({.records = true});
+  // 5120 frames: a block of 4096, one of 1024, and a third whose write finds nothing left.
+  int captured = 0;
+  for (int size : card.readSizes) captured += size;
+  EXPECT_EQ(captured, 3 * 4096);
+  EXPECT_EQ(TakeSamples(run / FirstTake(session)).size(), 5120u);
+}
+
+TEST_F(TransportRunTest, ShortCaptureReadsAreContinued) {
+  run.dir().Write("play.txt", "");
+  run.dir().Write("record.txt", "a.wav\n");
+  Session& session = run.Start(Settings("e\t0\no\t8192\n"));
+  auto capture = std::make_unique<PositionPort>(2);
+  session.port = std::make_unique<FaultPort>(*capture, std::map<int, snd_pcm_sframes_t>{},
+                                             std::map<int, snd_pcm_sframes_t>{{1, 300}, {5, 1}});
+  const std::string out = run.Run({.records = true});
+  EXPECT_EQ(out.find("RX"), std::string::npos);
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  ASSERT_EQ(take.size(), 8192u);
+  for (std::size_t j = 0; j < take.size(); ++j) ASSERT_EQ(take[j], PositionPort::Code(static_cast<std::int64_t>(j), 0));
+}
+
+TEST_F(TransportRunTest, OtherTransferErrorsAreNoXruns) {
+  WriteTrack(run / "t1.wav", 50000, 0);
+  run.dir().Write("play.txt", "t1.wav\n");
+  run.dir().Write("record.txt", "a.wav\n");
+  Session& session = run.Start(Settings("i\t0\ne\t0\no\t8192\n"));
+  auto card = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
+  auto port = std::make_unique<FaultPort>(*card, std::map<int, snd_pcm_sframes_t>{{2, -EIO}},
+                                          std::map<int, snd_pcm_sframes_t>{{0, -EIO}});
+  FaultPort& injector = *port;
+  session.port = std::move(port);
+  session.buffers->RecordSet(0).assign(session.buffers->RecordSet(0).size(), 0x55);
+  const std::string out = run.Run({.plays = true, .records = true});
+  EXPECT_EQ(out.find("PX"), std::string::npos);
+  EXPECT_EQ(out.find("RX"), std::string::npos);
+  EXPECT_EQ(out.find("runs ="), std::string::npos);
+  EXPECT_EQ(injector.prepares[0] + injector.prepares[1], 2) << "only the preparation before the run";
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  ASSERT_EQ(take.size(), 8192u);
+  for (std::size_t j = 0; j < 1024; ++j) ASSERT_EQ(take[j], 0) << "the failed read's period is silent";
+}
+
+}  // namespace
+}  // namespace tapeloom::test

@@ -1,0 +1,122 @@
+// Take names and the take list of a naming pass.
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <regex>
+
+#include "support/temp_dir.h"
+#include "support/wave_builder.h"
+#include "takes/take_naming.h"
+
+namespace tapeloom {
+namespace {
+
+TEST(TakeNames, Forms) {
+  EXPECT_EQ(AutomaticTakeName(3, 250000000, 96000), "audio_ch_3_250000000_stp_96000.wav");
+  EXPECT_EQ(AutomaticTakeName(1, 250000000, 0), "audio_ch_1_250000000.wav");
+  EXPECT_EQ(AutomaticTakeName(12, -5, 7), "audio_ch_12_-5_stp_7.wav");
+  EXPECT_EQ(ChosenTakeName("guitar.wav", "vox2", 96000), "guitar_vox2_stp_96000.wav");
+  EXPECT_EQ(ChosenTakeName("guitar.take.wav", "vox2", 0), "guitar_vox2.wav") << "the stem ends at the first dot";
+  EXPECT_EQ(ChosenTakeName("bass", "", 0), "bass_.wav");
+  EXPECT_EQ(ChosenTakeName("", "x", 0), "_x.wav");
+}
+
+class NamingPassTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+  }
+  void TearDown() override { std::filesystem::current_path(previous_); }
+
+  NamedTakes Name(NamingPass pass, const std::string& answers = "", std::string* printed = nullptr) {
+    std::string buffer = answers;
+    std::FILE* in = fmemopen(buffer.data(), buffer.size(), "r");
+    ConsoleInput input(in);
+    pass.armed = &armed;
+    testing::internal::CaptureStdout();
+    NamedTakes takes = NameAndCreateTakes(pass, input);
+    const std::string out = testing::internal::GetCapturedStdout();
+    std::fclose(in);
+    if (printed != nullptr) *printed = out;
+    return takes;
+  }
+
+  test::TempDir dir;
+  std::array<int, kMaxTracks> armed{};
+
+ private:
+  std::filesystem::path previous_;
+};
+
+TEST_F(NamingPassTest, TakeListHasALinePerInputAndHeadersAnnounceThePlannedLength) {
+  armed[1] = 1;
+  const NamedTakes takes =
+      Name({.inputs = 3, .recordStart = 96000, .stop = 96100, .sr = 44100, .recordListText = "-\na.wav\n-\n"});
+  EXPECT_TRUE(std::regex_match(takes.takeList, std::regex("-\naudio_ch_2_-?[0-9]+_stp_96000\\.wav\n-\n")))
+      << takes.takeList;
+  const test::Bytes header = test::ReadBytes(dir / takes.names[1]);
+  ASSERT_EQ(header.size(), 44u);
+  EXPECT_EQ(test::Field32(header, 24), 44100u);
+  EXPECT_EQ(test::Field32(header, 40), 300u) << "100 frames planned";
+}
+
+TEST_F(NamingPassTest, ChosenNamesAndTheirConflicts) {
+  armed[0] = armed[1] = armed[2] = 1;
+  dir.Write("a_t1.wav", "old a");
+  dir.Write("b_t1.wav", "old b");
+  dir.Write("b_new.wav", "old b new");
+  std::string printed;
+  // "a_t1.wav" exists: a new name for it and the channels after it; then "b_new.wav" exists.
+  const NamedTakes takes = Name(
+      {.inputs = 3, .sr = 48000, .takeNameMode = true, .takeName = "t1", .recordListText = "a.wav\nb.wav\nc.wav\n"},
+      "new w", &printed);
+  EXPECT_EQ(takes.takeList, "a_new.wav\nb_new.wav\nc_new.wav\n");
+  EXPECT_EQ(printed,
+            "The file named a_t1.wav already exists!\n"
+            "Enter a different take name or 'w' to overwrite this file\n"
+            "or 'W' to overwrite all similar conflicts\n"
+            "The file named b_new.wav already exists!\n"
+            "Enter a different take name or 'w' to overwrite this file\n"
+            "or 'W' to overwrite all similar conflicts\n");
+  EXPECT_EQ(dir.Read("a_t1.wav"), "old a") << "a file not chosen is left alone";
+  EXPECT_EQ(test::ReadBytes(dir / "b_new.wav").size(), 44u) << "\"w\": replaced by the new take";
+}
+
+TEST_F(NamingPassTest, OverwriteAllLastsForThePassOnly) {
+  armed[0] = armed[1] = 1;
+  dir.Write("a_t.wav", "old");
+  dir.Write("b_t.wav", "old");
+  std::string printed;
+  Name({.inputs = 2, .sr = 48000, .takeNameMode = true, .takeName = "t", .recordListText = "a.wav\nb.wav\n"}, "W",
+       &printed);
+  EXPECT_EQ(printed.find("b_t.wav"), std::string::npos) << "no second question";
+  Name({.inputs = 2, .sr = 48000, .takeNameMode = true, .takeName = "t", .recordListText = "a.wav\nb.wav\n"}, "w w",
+       &printed);
+  EXPECT_NE(printed.find("The file named b_t.wav already exists!"), std::string::npos) << "asked again next pass";
+}
+
+TEST_F(NamingPassTest, ATakeThatCannotBeCreatedIsADashAndItsReasonIsKept) {
+  armed[0] = armed[1] = 1;
+  const NamedTakes takes = Name({.inputs = 2,
+                                 .sr = 48000,
+                                 .takeNameMode = true,
+                                 .takeName = "t",
+                                 .recordListText = "no-such-folder/a.wav\nb.wav\n"});
+  EXPECT_EQ(takes.takeList, "-\nb_t.wav\n");
+  EXPECT_EQ(takes.names[0], "no-such-folder/a_t.wav");
+  EXPECT_EQ(takes.failures[0], "No such file or directory");
+  EXPECT_EQ(takes.failures[1], "");
+}
+
+TEST_F(NamingPassTest, AutomaticNamesStepPastExistingFiles) {
+  armed[0] = 1;
+  const NamedTakes first = Name({.inputs = 1, .stop = 10, .sr = 48000});
+  const NamedTakes second = Name({.inputs = 1, .stop = 10, .sr = 48000});
+  EXPECT_NE(first.names[0], second.names[0]);
+  EXPECT_TRUE(dir.Exists(first.names[0]));
+  EXPECT_TRUE(dir.Exists(second.names[0]));
+}
+
+}  // namespace
+}  // namespace tapeloom
