@@ -1,0 +1,86 @@
+// The steps that the take file operations share: renames and removals that stay silent about a
+// file that is not there and report every other failure, block copies between descriptors,
+// and temporary files that go away unless they are kept.
+//
+// Every message names the file and the system's reason. A file that is not there is no
+// failure: the "-" lines of a take list name no file, and a take that was renamed earlier no
+// longer exists under its old name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "wave/wave_file.h"
+
+namespace tapeloom {
+
+// Bytes moved per read and per write by the copies: far fewer system calls than a few
+// kilobytes per block on long takes, and still a constant amount of memory. A multiple of 3,
+// so that block ends fall on frame boundaries.
+inline constexpr std::size_t kCopyBlockBytes = 3 * 65536;
+
+// The part of a name before its first '.', or the whole name when it has none.
+std::string_view StemOf(std::string_view name);
+
+// True when something of that name exists (a file, a directory, a link).
+bool PathExists(const std::string& name);
+
+enum class RenameResult { kDone, kNoSource, kFailed };
+
+// Renames from to to, replacing a file of that name. A source that does not exist gives
+// kNoSource and prints nothing; any other failure (including a missing target folder) prints
+// "Can't rename %s to %s: %s\n" and gives kFailed.
+RenameResult RenameReplacing(const std::string& from, const std::string& to);
+
+// Deletes a file. Silent when there is none; any other failure prints "Can't remove %s: %s\n".
+// Never removes a directory.
+void RemoveIfPresent(const std::string& name);
+
+// What a copy did: the bytes that reached the target, and the system's reason when reading
+// or writing failed.
+struct CopyOutcome {
+  std::uint64_t copied = 0;
+  std::string readFailure;
+  std::string writeFailure;
+  bool ok() const { return readFailure.empty() && writeFailure.empty(); }
+};
+
+// Copies count bytes, or fewer when the source ends first, from fromOffset in from to
+// toOffset in to, through one buffer of kCopyBlockBytes.
+CopyOutcome CopyBytes(const FileDescriptor& from, std::uint64_t fromOffset, const FileDescriptor& to,
+                      std::uint64_t toOffset, std::uint64_t count);
+
+// Prints "Can't read %s: %s\n" or "Can't write to %s: %s\n" for a failed copy, with the name
+// of the side that failed. Returns outcome.ok().
+bool ReportCopy(const CopyOutcome& outcome, const std::string& fromName, const std::string& toName);
+
+// Writes count zero bytes (silence) at offset. Returns an empty string or the system's reason.
+std::string WriteZeros(const FileDescriptor& to, std::uint64_t offset, std::uint64_t count);
+
+// A name for a temporary file in dir: base itself, unless a file of that name is one of the
+// files in keep (a user's file may carry a temporary's name), then base with "_1", "_2", ...
+// before its extension. Creating the temporary then truncates no file that is worked on.
+std::string TemporaryName(const std::filesystem::path& dir, std::string_view base,
+                          std::initializer_list<std::string_view> keep);
+
+// Removes its file when it goes, unless Keep() was called (the file was renamed into place).
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string name) : name_(std::move(name)) {}
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile();
+
+  const std::string& name() const { return name_; }
+  void Keep() { name_.clear(); }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace tapeloom
