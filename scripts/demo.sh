@@ -16,8 +16,8 @@ cd "$session"
 cp "$repo/tests/simcard/alsa/asoundrc" alsa/asoundrc
 
 if [ ! -f param.txt ]; then
-  # Ten seconds to play, a punch-in at four seconds.
-  printf 'dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nch\t4\nbuf\t1024\nint\t1\no\t480256\ne\t192512\n' > param.txt
+  # Ten seconds to play; takes are inserted with 10 ms crossfades.
+  printf 'dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nch\t4\nbuf\t1024\nint\t1\no\t480256\nxfade\t10.0\n' > param.txt
 fi
 
 # Two tracks to play (mono 24-bit, as Tapeloom records them) and the lists that name them.
@@ -36,5 +36,5 @@ if [ ! -f card-in.raw ]; then
 fi
 
 echo "Tapeloom demo session in $session (simulated card; 'x' leaves)."
-echo "Try: p (play), r (record from the record start), R_take1 (record a take named take1), + (all commands)."
+echo "Try: p (play), R then rep (record vocal.wav and guitar.wav), e4 o6 r then ins (punch in), + (all commands)."
 XDG_CONFIG_HOME="$session" exec "$binary"

@@ -51,12 +51,17 @@ class TransportRun {
 
   void Prepare() {
     busCount_ = s_.mix == 2 ? s_.outputs / 2 : (s_.mix == 3 ? s_.ch / 2 : 0);
-    RunListRequest lists{.plays = request_.plays,
-                         .records = request_.records,
-                         .monitor = request_.monitor,
-                         .solo = request_.solo,
-                         .auditionList = request_.auditionList};
+    RunListRequest lists{
+        .plays = request_.plays, .records = request_.records, .monitor = request_.monitor, .solo = request_.solo};
+    if (request_.takeAudition) {
+      // The audition plays every track, the recorded inputs' takes standing in for their tracks.
+      const RunLists current = ResolveRunLists(s_, session_.input, {});
+      const TakeState& takes = session_.takes;
+      lists.auditionList = Hybridize(current.playText, takes.takeList, takes.recorded, s_.ch);
+    }
     lists_ = ResolveRunLists(s_, session_.input, lists);
+    played_ = lists.auditionList.value_or(lists_.playText);
+    stop_ = StopPosition();
     if (request_.records) NameTakes();
     if (request_.plays) OpenPlayFiles();
     if (request_.records) OpenTakes();
@@ -78,7 +83,7 @@ class TransportRun {
   }
 
   void OpenPlayFiles() {
-    const std::vector<std::string> played = SplitList(request_.auditionList ? *request_.auditionList : lists_.playText);
+    const std::vector<std::string> played = SplitList(played_);
     for (std::size_t t = 0; t < played.size() && t < lists_.activeTracks.size(); ++t) {
       if (lists_.activeTracks[t] != 1) continue;
       playNames_[t] = played[t];
@@ -122,7 +127,7 @@ class TransportRun {
   void PrintPoints() const {
     if (request_.monitor) return;
     const SamplePosition start = StartPosition();
-    const SamplePosition stop = MovePosition(s_.o, -static_cast<std::int64_t>(request_.auditionStopCut), 1);
+    const SamplePosition stop = stop_;
     if (s_.tmode == 1) {
       const auto at = [this](SamplePosition p) { return SampleToMeasures(s_.sig, s_.tempo, p, s_.sr); };
       if (request_.plays) {
@@ -154,9 +159,20 @@ class TransportRun {
 
   SamplePosition StartPosition() const {
     if (request_.monitor) return 0;
-    if (request_.takeAudition) return MovePosition(s_.e, request_.auditionStartOffset, 1);
+    // An audition plays the takes from where they were recorded, whatever the points are now.
+    if (request_.takeAudition) return MovePosition(session_.takes.recordStart, request_.auditionStartOffset, 1);
     if (recordOnly_) return s_.e;
     return s_.i;
+  }
+
+  SamplePosition StopPosition() const {
+    if (request_.monitor) return request_.monitorFrames;
+    if (request_.takeAudition) {
+      const TakeState& takes = session_.takes;
+      return MovePosition(takes.recordStart, static_cast<std::int64_t>(takes.recordLength) - request_.auditionStopCut,
+                          1);
+    }
+    return s_.o;
   }
 
   // --- Prelude: devices, counters, gains.
@@ -164,10 +180,6 @@ class TransportRun {
   void Prelude() {
     mixPeaks_.Clear();
     inputPeaks_.fill(0);
-    if (request_.monitor) {
-      savedStop_ = s_.o;
-      s_.o = request_.monitorFrames;
-    }
     buffers_.ClearAll();
     startPosition_ = StartPosition();
     readPosition_ = startPosition_;
@@ -430,7 +442,7 @@ class TransportRun {
 
   bool Finished() const {
     if (request_.records) return recordingDone_;
-    return readPosition_ - (kBlockFrames - 1) > static_cast<std::int64_t>(s_.o) - request_.auditionStopCut;
+    return readPosition_ - (kBlockFrames - 1) > stop_;
   }
 
   // --- After the run.
@@ -439,7 +451,6 @@ class TransportRun {
     std::printf("\n");
     if (request_.restoreIn) s_.i = *request_.restoreIn;
     if (request_.restoreOut) s_.o = *request_.restoreOut;
-    if (request_.monitor) s_.o = savedStop_;
     if (request_.records && s_.peak == 1) PrintInputPeaks(inputPeaks_, recording_, s_.inputs);
     if (request_.plays) PrintOutputPeaks(s_.mix, mixPeaks_, s_.busActive);
     if (underruns_ != 0) std::printf("\nPlay Underruns = %i\n", underruns_);
@@ -467,6 +478,8 @@ class TransportRun {
     takes.recordStart = s_.e;
     takes.recordLength = static_cast<SamplePosition>(recordLength_);
     takes.pending = !takes.takeNameMode;
+    takes.auditionStartOffset = 0;
+    takes.auditionStopCut = 0;
   }
 
   Session& session_;
@@ -512,7 +525,8 @@ class TransportRun {
   int overruns_ = 0;
   int meterReset_ = 1;
   int monitorCounter_ = 0;
-  SamplePosition savedStop_ = 0;
+  std::string played_;  // the list the run plays: the playlist, or the audition's list
+  SamplePosition stop_ = 0;
 };
 
 }  // namespace

@@ -23,13 +23,13 @@ struct RunRequest {
   bool monitorAll = false;    // "ma": every input, not only the armed ones
   bool takeAudition = false;  // a new take auditioned from the take menu
   SamplePosition monitorFrames = 0;
-  SamplePosition auditionStartOffset = 0;  // frames skipped after the record start
-  SamplePosition auditionStopCut = 0;      // frames left out before the stop
+  // A take audition plays the last recording's span, less these frames at its start and end.
+  SamplePosition auditionStartOffset = 0;
+  SamplePosition auditionStopCut = 0;
   // Points that the command changed for the run only and that are put back after it.
   std::optional<SamplePosition> restoreIn;
   std::optional<SamplePosition> restoreOut;
-  // The take audition: the list it plays and where each track's file starts playing.
-  std::optional<std::string> auditionList;
+  // The take audition: the position at which each track's file starts playing.
   std::array<SamplePosition, kMaxTracks> trackStartOffsets{};
 };
 

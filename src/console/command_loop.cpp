@@ -6,10 +6,17 @@
 #include "audio/transport_run.h"
 #include "console/command_table.h"
 #include "console/status_display.h"
+#include "takes/take_menu.h"
 #include "tracks/run_lists.h"
 
 namespace tapeloom {
 namespace {
+
+void RunPending(Session& session) {
+  const RunRequest request = *session.pendingRun;
+  session.pendingRun.reset();
+  RunTransport(session, request);
+}
 
 void OnePass(Session& session, std::string& word) {
   if (session.pointsAfterRecordFromIn) {
@@ -17,18 +24,23 @@ void OnePass(Session& session, std::string& word) {
     session.settings.e = session.pointsAfterRecordFromIn->enter;
     session.pointsAfterRecordFromIn.reset();
   }
-  // While the mixer console is on it shows its own view and reads the words itself.
-  if (!session.mixerView) {
-    ShowStatus(session.settings);
-    word = session.input.ReadWord();
-  }
-  OfferToCommandTable(session, word);
-  if (session.loopState == LoopState::Run && session.pendingRun) {
-    const RunRequest request = *session.pendingRun;
-    session.pendingRun.reset();
-    RunTransport(session, request);
+  if (session.pendingRun) {
+    // An audition the take menu asked for runs as the loop goes round, then the menu returns.
+    RunPending(session);
+  } else {
+    // While the mixer console is on it shows its own view and reads the words itself.
+    if (!session.mixerView) {
+      ShowStatus(session.settings);
+      word = session.input.ReadWord();
+    }
+    OfferToCommandTable(session, word);
+    if (session.loopState == LoopState::Run && session.pendingRun) RunPending(session);
   }
   if (session.loopState == LoopState::Run) session.loopState = LoopState::Prompt;
+  if (session.takes.pending) {
+    RunRequest audition;
+    if (RunTakeMenu(session, audition) == TakeMenuOutcome::Audition) session.pendingRun = audition;
+  }
   // A take name typed with a record command is for that command only.
   session.takes.takeNameMode = false;
   session.takes.takeName.clear();

@@ -59,10 +59,14 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
     std::string name;
     if (!pass.takeNameMode) {
       // A clock without a battery can come back to a time it showed before: never let an
-      // automatic name land on an earlier take.
+      // automatic name land on an earlier take, nor the name that "pad" later gives it.
       std::int32_t stamp = NewTime();
+      const auto taken = [&](std::int32_t candidate) {
+        return FileExists(AutomaticTakeName(c, candidate, pass.recordStart)) ||
+               FileExists(AutomaticTakeName(c, candidate, 0));
+      };
+      while (taken(stamp) && stamp < INT32_MAX) ++stamp;
       name = AutomaticTakeName(c, stamp, pass.recordStart);
-      while (FileExists(name) && stamp < INT32_MAX) name = AutomaticTakeName(c, ++stamp, pass.recordStart);
       takes.stamp = stamp;
     } else {
       const std::string_view line = k < recordLines.size() ? std::string_view(recordLines[k]) : std::string_view();

@@ -23,6 +23,9 @@ struct TakeState {
   SamplePosition recordStart = 0;
   SamplePosition recordLength = 0;
   bool pending = false;  // takes wait for the take menu
+  // The quarter of the takes the last audition played ("aud"); every recording clears them.
+  SamplePosition auditionStartOffset = 0;
+  SamplePosition auditionStopCut = 0;
   int dontAskAgain = 0;  // "W" in the overwrite question: never asked again this session
 };
 

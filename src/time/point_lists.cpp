@@ -4,21 +4,12 @@
 
 #include "app/session.h"
 #include "time/time_base.h"
+#include "time/transport_points.h"
 
 namespace tapeloom {
 namespace {
 
 bool IsSlot(const std::optional<int>& number, int slots) { return number && *number >= 1 && *number <= slots; }
-
-SamplePosition* PointForLocateWord(SessionSettings& s, char letter) {
-  switch (letter) {
-    case 'i': return &s.i;
-    case 'o': return &s.o;
-    case 'e': return &s.e;
-    case 'm': return &s.mem;
-    default: return nullptr;
-  }
-}
 
 void PrintLocatePage(const SessionSettings& s) {
   std::puts("Locate Points:");
@@ -71,7 +62,7 @@ void ListLocates(const SessionSettings& s) {
 PassOutcome StoreLocateCommand(Session& session, std::string& word) {
   SessionSettings& s = session.settings;
   if (word.size() != 3 || word.substr(1) != ".l") return PassOutcome::Continue;
-  const SamplePosition* point = PointForLocateWord(s, word[0]);
+  const SamplePosition* point = PointByLetter(s, word[0]);
   if (point == nullptr) return PassOutcome::Continue;
   PrintLocatePage(s);
   std::printf("\nEnter locate point number (1-%i)\n", kLocateSlots);
@@ -88,7 +79,7 @@ PassOutcome RecallLocateCommand(Session& session, std::string& word) {
   std::printf("Enter a locate point number (1-%i)\n", kLocateSlots);
   const auto slot = session.input.ReadInt();
   if (!IsSlot(slot, kLocateSlots) || word.size() != 3 || word.substr(0, 2) != "l.") return PassOutcome::Continue;
-  if (SamplePosition* point = PointForLocateWord(s, word[2])) {
+  if (SamplePosition* point = PointByLetter(s, word[2])) {
     *point = s.loc[static_cast<std::size_t>(*slot - 1)].position;
   }
   return PassOutcome::Continue;

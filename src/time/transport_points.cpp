@@ -6,8 +6,6 @@
 #include "time/time_base.h"
 
 namespace tapeloom {
-namespace {
-
 SamplePosition* PointByLetter(SessionSettings& s, char letter) {
   switch (letter) {
     case 'i': return &s.i;
@@ -17,8 +15,6 @@ SamplePosition* PointByLetter(SessionSettings& s, char letter) {
     default: return nullptr;
   }
 }
-
-}  // namespace
 
 std::optional<TransportPoint> PointForLetter(char letter) {
   switch (letter) {

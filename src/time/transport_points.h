@@ -13,6 +13,10 @@ namespace tapeloom {
 
 enum class TransportPoint { In, Out, Enter };
 
+// The play start, stop, record start or memory named by 'i', 'o', 'e' or 'm'; nullptr for any
+// other letter.
+SamplePosition* PointByLetter(SessionSettings& s, char letter);
+
 // The point named by the first letter of an entry word or a prompt command: 'i', 'o' or 'e'.
 std::optional<TransportPoint> PointForLetter(char letter);
 

@@ -208,7 +208,7 @@ TEST_F(TransportConsole, RecordWithPlaybackRaisesTheRecordStartForGood) {
   Track("t1.wav", 100000, 0);
   session.Write("play.txt", "t1.wav\n");
   session.Write("record.txt", "one.wav\n-\n");
-  Start("i\t20480\ne\t10240\no\t30720\n", "r\ns\n");
+  Start("i\t20480\ne\t10240\no\t30720\n", "r\nstp\ns\n");
   EXPECT_NE(Saved().find("\ni\t20480\no\t30720\ne\t20480\n"), std::string::npos);
   ASSERT_EQ(Matching("audio_ch_1_[0-9]+_stp_20480\\.wav").size(), 1u);
   EXPECT_TRUE(Matching("audio_ch_2_.*").empty()) << "a skipped input records nothing";
@@ -219,7 +219,8 @@ TEST_F(TransportConsole, RunTitlesAndPointsInBothTimeModes) {
   Track("t1.wav", 100000, 0);
   session.Write("play.txt", "t1.wav\n");
   session.Write("record.txt", "one.wav\n");
-  std::string out = Start("i\t24576\ne\t49152\no\t98304\n", "p\nR\nr\n", true);
+  // "stp" answers the take menu after each recording and keeps the takes as they are.
+  std::string out = Start("i\t24576\ne\t49152\no\t98304\n", "p\nR\nstp\nr\nstp\n", true);
   EXPECT_NE(out.find("Playing...\nplayback start = 0.51 sec\nplayback stop  = 2.05 sec\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Recording...\nrecord start   = 1.02 sec\nrecord stop    = 2.05 sec\n"), std::string::npos);
   EXPECT_NE(out.find("Playing and Recording...\nplayback start = 0.51 sec\nrecord start   = 1.02 sec\n"
@@ -236,7 +237,7 @@ TEST_F(TransportConsole, RecordFromThePlayStartWithPreroll) {
   session.Write("play.txt", "t1.wav\n");
   session.Write("record.txt", "one.wav\n");
   // One second of preroll is 47 periods (48128 frames) before the play start.
-  const std::string out = Start("proll\t1.0\ni\t98304\ne\t4096\no\t108544\n", "ri\ns\n", true);
+  const std::string out = Start("proll\t1.0\ni\t98304\ne\t4096\no\t108544\n", "ri\nstp\ns\n", true);
   EXPECT_NE(out.find("Playing and Recording...\nplayback start = 1.05 sec\nrecord start   = 2.05 sec\n"
                      "play/rec stop  = 2.26 sec\n"),
             std::string::npos)
@@ -360,7 +361,8 @@ TEST_F(TransportConsole, AutomaticNamesNeverReplaceAnEarlierTake) {
   CardInput(200000);
   session.Write("play.txt", "");
   session.Write("record.txt", "one.wav\n");
-  Start("o\t4096\n", "R\nR\nR\n");
+  // "pad" keeps takes recorded from 0 under their names.
+  Start("o\t4096\n", "R\npad\nR\npad\nR\npad\n");
   EXPECT_EQ(Matching("audio_ch_1_[0-9]+\\.wav").size(), 3u) << "three runs within a second or two keep three takes";
 }
 

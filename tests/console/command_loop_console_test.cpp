@@ -10,21 +10,12 @@ namespace {
 // Whole seconds at 48000 Hz are whole 128-frame periods, so start-up rounding keeps them.
 constexpr int k1s = 48000;
 
-class CommandLoopConsole : public testing::Test {
+class CommandLoopConsole : public ConsoleTest {
  protected:
-  void SetUp() override {
-    session.Write("record.txt", "");
-    session.Write("play.txt", "");
-  }
   // Starts a session with these extra settings and `input`; returns what followed the report.
   std::string Prompted(const std::string& settings, const std::string& input) {
-    session.Write("param.txt", SimCardParams(2, 2, 4, 128) + settings);
-    last = session.Run(input);
-    EXPECT_EQ(last.status, 0) << last.err;
-    return AfterDriverReport(last.out);
+    return Prompt(SimCardParams(2, 2, 4, 128) + settings, input);
   }
-  ConsoleSession session;
-  RunResult last;
 };
 
 const std::string kMenuLines =

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/run_command.h"
+
 namespace tapeloom::test {
 namespace {
 
@@ -43,20 +45,6 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
   pointers.push_back(nullptr);
   return pointers;
 }
-
-// posix_spawn rather than fork: a forked child crashes under qemu-user on armhf, and the armhf
-// suite runs this harness there.
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
 
 }  // namespace
 
@@ -134,6 +122,18 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   result.out = ReadFileBytes(io / "stdout");
   result.err = ReadFileBytes(io / "stderr");
   return result;
+}
+
+void ConsoleTest::SetUp() {
+  session.Write("record.txt", "");
+  session.Write("play.txt", "");
+}
+
+std::string ConsoleTest::Prompt(const std::string& params, const std::string& input) {
+  session.Write("param.txt", params);
+  last = session.Run(input);
+  EXPECT_EQ(last.status, 0) << last.err;
+  return AfterDriverReport(last.out);
 }
 
 std::string AfterDriverReport(const std::string& out) {

@@ -3,6 +3,8 @@
 // Scenarios of every feature build on this: write the session's files, run, compare the text.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -46,6 +48,20 @@ class ConsoleSession {
  private:
   TempDir root_;
   std::filesystem::path session_;
+};
+
+// A console scenario: a session directory with empty record and play lists unless the test
+// writes its own.
+class ConsoleTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  // Writes param.txt, types `input` and returns what was printed after the driver report. The
+  // program must end with status 0; the whole result stays in `last`.
+  std::string Prompt(const std::string& params, const std::string& input);
+  std::string Saved() const { return session.Read("param.txt"); }
+
+  ConsoleSession session;
+  RunResult last;
 };
 
 // The text printed after the driver report, i.e. from the first status display on.

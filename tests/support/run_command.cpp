@@ -11,22 +11,6 @@
 #include "support/temp_dir.h"
 
 namespace tapeloom::test {
-namespace {
-
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
-}  // namespace
-
 CommandResult RunCommand(const std::vector<std::string>& argv) {
   TempDir io;
   const std::string outPath = io / "stdout";

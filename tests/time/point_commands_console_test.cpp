@@ -8,21 +8,12 @@
 namespace tapeloom::test {
 namespace {
 
-class PointCommandsConsole : public testing::Test {
+class PointCommandsConsole : public ConsoleTest {
  protected:
-  void SetUp() override {
-    session.Write("record.txt", "");
-    session.Write("play.txt", "");
-  }
-  // A session with the short status line at 48000 Hz and 128-frame periods.
+  // The short status line at 48000 Hz and 128-frame periods.
   std::string Run(const std::string& settings, const std::string& input) {
-    session.Write("param.txt", SimCardParams(2, 2, 4, 128) + "int\t0\n" + settings);
-    const RunResult run = session.Run(input);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return AfterDriverReport(run.out);
+    return Prompt(SimCardParams(2, 2, 4, 128) + "int\t0\n" + settings, input);
   }
-  std::string Saved() { return session.Read("param.txt"); }
-  ConsoleSession session;
 };
 
 std::string Line(const char* play, const char* rec, const char* stop, const char* mem) {

@@ -7,20 +7,11 @@
 namespace tapeloom::test {
 namespace {
 
-class PointListsConsole : public testing::Test {
+class PointListsConsole : public ConsoleTest {
  protected:
-  void SetUp() override {
-    session.Write("record.txt", "");
-    session.Write("play.txt", "");
-  }
   std::string Run(const std::string& settings, const std::string& input) {
-    session.Write("param.txt", SimCardParams(2, 2, 4, 128) + "int\t0\n" + settings);
-    const RunResult run = session.Run(input);
-    EXPECT_EQ(run.status, 0) << run.err;
-    return AfterDriverReport(run.out);
+    return Prompt(SimCardParams(2, 2, 4, 128) + "int\t0\n" + settings, input);
   }
-  std::string Saved() { return session.Read("param.txt"); }
-  ConsoleSession session;
 };
 
 const std::string kZero = "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n";

@@ -1,0 +1,23 @@
+// The take menu: after a recording whose takes were not named in the command, the user
+// settles the new takes: deletes them, puts them in place of the record list's files, inserts
+// them with crossfades, keeps them under names derived from the record list or made
+// automatically, or auditions them first.
+#pragma once
+
+#include "audio/transport_run.h"
+
+namespace tapeloom {
+
+struct Session;
+
+enum class TakeMenuOutcome {
+  Settled,   // a command was carried out; no takes are pending any more
+  Audition,  // "aud": the audition run is prepared; the menu comes back after it
+};
+
+// Shows the menu and reads commands until one is carried out or an audition is asked for (the
+// run is then put in `audition`). Throws InputEnded when the input ends: the takes stay on disk
+// under their current names.
+TakeMenuOutcome RunTakeMenu(Session& session, RunRequest& audition);
+
+}  // namespace tapeloom
