@@ -1,27 +1,19 @@
 // Start-up: the first-run answers and the channel and track resolution.
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <memory>
 
 #include "app/program_end.h"
 #include "app/startup.h"
+#include "support/typed_input.h"
 
 namespace tapeloom {
 namespace {
 
-struct MemoryInput {
-  explicit MemoryInput(const std::string& text) : buffer(text), file(fmemopen(buffer.data(), buffer.size(), "r")) {}
-  ~MemoryInput() { std::fclose(file); }
-  std::string buffer;
-  std::FILE* file;
-};
-
 // Runs the dialogue on `answers`; returns the exit status it ended with, or -1 when it did
 // not end the program.
 int Dialogue(const std::string& answers, SessionSettings& s, std::string* printed = nullptr) {
-  MemoryInput in(answers);
-  ConsoleInput input(in.file);
+  test::TypedInput input(answers);
   testing::internal::CaptureStdout();
   int status = -1;
   try {

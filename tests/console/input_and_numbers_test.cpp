@@ -1,11 +1,11 @@
 // Words and numbers read from the console.
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <climits>
 
 #include "console/console_input.h"
 #include "console/number_words.h"
+#include "support/typed_input.h"
 
 namespace tapeloom {
 namespace {
@@ -45,19 +45,12 @@ TEST(NumberWords, Floats) {
 class ConsoleInputTest : public testing::Test {
  protected:
   ConsoleInput& Feed(const std::string& text) {
-    buffer_ = text;
-    file_ = fmemopen(buffer_.data(), buffer_.size(), "r");
-    input_ = std::make_unique<ConsoleInput>(file_);
-    return *input_;
-  }
-  ~ConsoleInputTest() override {
-    if (file_ != nullptr) std::fclose(file_);
+    typed_ = std::make_unique<test::TypedInput>(text);
+    return typed_->get();
   }
 
  private:
-  std::string buffer_;
-  std::FILE* file_ = nullptr;
-  std::unique_ptr<ConsoleInput> input_;
+  std::unique_ptr<test::TypedInput> typed_;
 };
 
 TEST_F(ConsoleInputTest, WordsAreSeparatedByAnyWhiteSpace) {

@@ -10,6 +10,7 @@
 
 #include "app/session.h"
 #include "support/temp_dir.h"
+#include "support/typed_input.h"
 
 namespace tapeloom::test {
 
@@ -35,10 +36,8 @@ class InProcessSession {
 
  private:
   TempDir dir_;
-  std::filesystem::path previous_;
-  std::string inputText_;
-  std::FILE* inputFile_ = nullptr;
-  std::unique_ptr<ConsoleInput> input_;
+  WorkingDirectory inDir_{dir_.path()};
+  std::unique_ptr<TypedInput> input_;
   std::unique_ptr<SessionSettings> settings_;
   std::unique_ptr<Session> session_;
 };

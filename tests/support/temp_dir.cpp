@@ -29,6 +29,15 @@ std::string TempDir::Read(std::string_view name) const { return ReadFileBytes(pa
 
 bool TempDir::Exists(std::string_view name) const { return std::filesystem::exists(path_ / name); }
 
+WorkingDirectory::WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
+  std::filesystem::current_path(path);
+}
+
+WorkingDirectory::~WorkingDirectory() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous_, ignored);
+}
+
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   EXPECT_TRUE(in.good()) << "cannot read " << path;

@@ -25,6 +25,18 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Makes a directory the working directory while it lives.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& path);
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+  ~WorkingDirectory();
+
+ private:
+  std::filesystem::path previous_;
+};
+
 // Reads a whole file; fails the test when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, std::string_view content);

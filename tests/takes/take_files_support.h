@@ -25,12 +25,6 @@ using Samples = std::vector<std::int32_t>;
 // The operations work on names relative to the session directory, as the take menu calls them.
 class InTempDir : public testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-  }
-  void TearDown() override { std::filesystem::current_path(previous_); }
-
   // The names in the directory: no temporary may be left behind.
   std::set<std::string> Files() const {
     std::set<std::string> names;
@@ -41,9 +35,7 @@ class InTempDir : public testing::Test {
   }
 
   TempDir dir;
-
- private:
-  std::filesystem::path previous_;
+  WorkingDirectory inDir{dir.path()};
 };
 
 inline void WriteWave(const std::string& name, Samples samples) {

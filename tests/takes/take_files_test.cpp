@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include "support/typed_input.h"
 #include "takes/take_files_support.h"
 
 namespace tapeloom {
@@ -106,19 +107,16 @@ class AppendNames : public test::InTempDir {
 
   std::string Append(const std::string& characters, std::string answers,
                      std::array<int, kMaxTracks> flags = Flags({1, 1, 1})) {
-    answers += ' ';  // never an empty stream
-    std::FILE* in = fmemopen(answers.data(), answers.size(), "r");
-    ConsoleInput input(in);
+    test::TypedInput input(answers);
     std::string printed;
     try {
       printed = Printed([&] {
-        APPEND_NAMES(3, "t1.wav\nt2.wav\nt3.wav\n", "gtr.wav\nbass.take.wav\nvox\n", characters, flags, input);
+        APPEND_NAMES(3, "t1.wav\nt2.wav\nt3.wav\n", "gtr.wav\nbass.take.wav\nvox\n", characters, flags, input.get());
       });
     } catch (const InputEnded&) {
       printed = testing::internal::GetCapturedStdout();
       inputEnded = true;
     }
-    std::fclose(in);
     return printed;
   }
 

@@ -1,10 +1,10 @@
 // Take names and the take list of a naming pass.
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <regex>
 
 #include "support/temp_dir.h"
+#include "support/typed_input.h"
 #include "support/wave_builder.h"
 #include "takes/take_naming.h"
 
@@ -23,30 +23,19 @@ TEST(TakeNames, Forms) {
 
 class NamingPassTest : public testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
-  }
-  void TearDown() override { std::filesystem::current_path(previous_); }
-
   NamedTakes Name(NamingPass pass, const std::string& answers = "", std::string* printed = nullptr) {
-    std::string buffer = answers;
-    std::FILE* in = fmemopen(buffer.data(), buffer.size(), "r");
-    ConsoleInput input(in);
+    test::TypedInput input(answers);
     pass.armed = &armed;
     testing::internal::CaptureStdout();
     NamedTakes takes = NameAndCreateTakes(pass, input);
     const std::string out = testing::internal::GetCapturedStdout();
-    std::fclose(in);
     if (printed != nullptr) *printed = out;
     return takes;
   }
 
   test::TempDir dir;
+  test::WorkingDirectory inDir{dir.path()};
   std::array<int, kMaxTracks> armed{};
-
- private:
-  std::filesystem::path previous_;
 };
 
 TEST_F(NamingPassTest, TakeListHasALinePerInputAndHeadersAnnounceThePlannedLength) {

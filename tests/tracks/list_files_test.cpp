@@ -1,8 +1,8 @@
 // List files: entries, lookups, the audition list, the bus check and the overwrite question.
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include "support/temp_dir.h"
+#include "support/typed_input.h"
 #include "tracks/list_files.h"
 #include "tracks/overwrite_check.h"
 
@@ -68,11 +68,8 @@ class OverwriteCheck : public testing::Test {
  protected:
   // Runs the check from inside the directory so that the list's relative names resolve there.
   int Check(int n, const std::string& list, const std::string& answers, std::string* printed = nullptr) {
-    std::string buffer = answers;
-    std::FILE* in = fmemopen(buffer.data(), buffer.size(), "r");
-    ConsoleInput input(in);
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    test::TypedInput input(answers);
+    test::WorkingDirectory inDir(dir.path());
     testing::internal::CaptureStdout();
     int result = -1;
     try {
@@ -81,8 +78,6 @@ class OverwriteCheck : public testing::Test {
       result = -2;
     }
     const std::string out = testing::internal::GetCapturedStdout();
-    std::filesystem::current_path(previous);
-    std::fclose(in);
     if (printed != nullptr) *printed = out;
     return result;
   }

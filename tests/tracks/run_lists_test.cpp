@@ -1,8 +1,8 @@
 // Resolving the list files into what one run plays and records.
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include "support/temp_dir.h"
+#include "support/typed_input.h"
 #include "support/wave_builder.h"
 #include "tracks/run_lists.h"
 
@@ -12,13 +12,10 @@ namespace {
 class RunListsTest : public testing::Test {
  protected:
   void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
     settings.ch = 4;
     settings.inputs = 3;
     settings.outputs = 2;
   }
-  void TearDown() override { std::filesystem::current_path(previous_); }
 
   void Wave(const std::string& name, int frames, int channels = 1) {
     test::WriteBytes(dir / name,
@@ -26,29 +23,23 @@ class RunListsTest : public testing::Test {
   }
 
   RunLists Resolve(const RunListRequest& request, const std::string& answers = "", std::string* printed = nullptr) {
-    std::string buffer = answers;
-    std::FILE* in = fmemopen(buffer.data(), buffer.size(), "r");
-    ConsoleInput input(in);
+    test::TypedInput input(answers);
     testing::internal::CaptureStdout();
     RunLists lists;
     try {
       lists = ResolveRunLists(settings, input, request);
     } catch (...) {
       testing::internal::GetCapturedStdout();
-      std::fclose(in);
       throw;
     }
     const std::string out = testing::internal::GetCapturedStdout();
-    std::fclose(in);
     if (printed != nullptr) *printed = out;
     return lists;
   }
 
   test::TempDir dir;
+  test::WorkingDirectory inDir{dir.path()};
   SessionSettings settings;
-
- private:
-  std::filesystem::path previous_;
 };
 
 TEST_F(RunListsTest, ActiveTracksPassTheWaveCheck) {
