@@ -1,6 +1,5 @@
 #include "app/text_file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,29 +7,15 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <utility>
+#include <span>
+
+#include "wave/wave_file.h"
 
 namespace tapeloom {
 namespace {
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// Closes a descriptor unless it has been released.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
 };
 
 }  // namespace
@@ -48,27 +33,18 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 std::string ReplaceFileAtomically(const std::string& path, const std::string& text) {
   const std::string temp = path + ".tmp";
-  Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (fd.get() < 0) return std::strerror(errno);
-
-  auto fail = [&temp](int error) {
+  FileDescriptor file = CreateOrTruncate(temp);
+  if (!file) return std::strerror(errno);
+  auto fail = [&temp](std::string reason) {
     ::unlink(temp.c_str());
-    return std::string(std::strerror(error));
+    return reason;
   };
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t wrote = ::write(fd.get(), data, left);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return fail(errno);
-    }
-    data += wrote;
-    left -= static_cast<std::size_t>(wrote);
-  }
-  if (::fsync(fd.get()) != 0) return fail(errno);
-  if (::close(fd.release()) != 0) return fail(errno);
-  if (std::rename(temp.c_str(), path.c_str()) != 0) return fail(errno);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  if (std::string failure = WriteAt(file, 0, std::span(bytes, text.size())); !failure.empty()) return fail(failure);
+  // On the disk before it takes the old file's place: a power cut leaves one or the other.
+  if (::fsync(file.get()) != 0) return fail(std::strerror(errno));
+  if (const int error = file.Close(); error != 0) return fail(std::strerror(error));
+  if (std::rename(temp.c_str(), path.c_str()) != 0) return fail(std::strerror(errno));
   return {};
 }
 

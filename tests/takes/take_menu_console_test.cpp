@@ -109,7 +109,6 @@ TEST_F(TakeMenuConsole, EndOfInputKeepsTheTakes) {
 }
 
 TEST_F(TakeMenuConsole, ReplaceMakesThePaddedTakesTheRecordListFiles) {
-  const std::string take1 = "";
   Record("rep\n");
   EXPECT_EQ(Samples("a.wav"), Recorded(0, kRecordStart));
   EXPECT_EQ(Samples("b.wav"), Recorded(1, kRecordStart));
