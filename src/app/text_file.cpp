@@ -1,14 +1,14 @@
 #include "app/text_file.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <span>
 
+#include "wave/file_creation.h"
 #include "wave/wave_file.h"
 
 namespace tapeloom {
@@ -32,19 +32,13 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 }
 
 std::string ReplaceFileAtomically(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".tmp";
-  FileDescriptor file = CreateOrTruncate(temp);
-  if (!file) return std::strerror(errno);
-  auto fail = [&temp](std::string reason) {
-    ::unlink(temp.c_str());
-    return reason;
-  };
+  const std::filesystem::path target(path);
+  FileStatus status;
+  TemporaryFile temp = TemporaryFile::Create(target.parent_path(), target.filename().string() + ".tmp", status);
+  if (!status.ok()) return std::strerror(status.error);
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  if (std::string failure = WriteAt(file, 0, std::span(bytes, text.size())); !failure.empty()) return fail(failure);
-  // On the disk before it takes the old file's place: a power cut leaves one or the other.
-  if (::fsync(file.get()) != 0) return fail(std::strerror(errno));
-  if (const int error = file.Close(); error != 0) return fail(std::strerror(error));
-  if (std::rename(temp.c_str(), path.c_str()) != 0) return fail(std::strerror(errno));
+  if (std::string failure = WriteAt(temp.file(), 0, std::span(bytes, text.size())); !failure.empty()) return failure;
+  if (status = temp.Publish(path, Placement::kReplace); !status.ok()) return std::strerror(status.error);
   return {};
 }
 

@@ -38,7 +38,7 @@ class TransportRun {
         recordOnly_(request.records && !request.plays) {}
 
   void Execute() {
-    Prepare();
+    if (!Prepare()) return;
     Prelude();
     do {
       Cycle();
@@ -49,7 +49,8 @@ class TransportRun {
  private:
   // --- Preparation: lists, takes, files, titles.
 
-  void Prepare() {
+  // Returns false when the run is cancelled before it starts.
+  bool Prepare() {
     busCount_ = s_.mix == 2 ? s_.outputs / 2 : (s_.mix == 3 ? s_.ch / 2 : 0);
     RunListRequest lists{
         .plays = request_.plays, .records = request_.records, .monitor = request_.monitor, .solo = request_.solo};
@@ -62,11 +63,29 @@ class TransportRun {
     lists_ = ResolveRunLists(s_, session_.input, lists);
     played_ = lists.auditionList.value_or(lists_.playText);
     stop_ = StopPosition();
+    // A performance is never played to a recorder that writes nothing.
+    if (request_.records && !Any(lists_.armedInputs)) {
+      std::printf("No input is armed in %s, so nothing would be recorded: the recording is cancelled.\n",
+                  s_.rec[0].c_str());
+      return false;
+    }
     if (request_.records) NameTakes();
     if (request_.plays) OpenPlayFiles();
-    if (request_.records) OpenTakes();
+    if (request_.records) {
+      OpenTakes();
+      if (!Any(recording_)) {
+        std::printf("No take could be created for the inputs armed in %s: the recording is cancelled.\n",
+                    s_.rec[0].c_str());
+        return false;
+      }
+    }
     PrintTitles();
     if (s_.int_ == 1) PrintPoints();
+    return true;
+  }
+
+  static bool Any(const std::array<int, kMaxTracks>& flags) {
+    return std::any_of(flags.begin(), flags.end(), [](int flag) { return flag == 1; });
   }
 
   void NameTakes() {
@@ -78,7 +97,8 @@ class TransportRun {
                     .sr = s_.sr,
                     .takeNameMode = session_.takes.takeNameMode,
                     .takeName = session_.takes.takeName,
-                    .recordListText = lists_.recordText};
+                    .recordListText = lists_.recordText,
+                    .stamp = NewTime()};
     takes_ = NameAndCreateTakes(pass, session_.input);
   }
 
@@ -385,16 +405,16 @@ class TransportRun {
       anyRecording = true;
       const unsigned char* row = buffers_.RecordRow(currentRecordSet_, k);
       if (s_.peak == 1) CheckPeak(k, kBlockFrames, inputPeaks_, row, loudest_, loudestChannel_);
-      if (n > 0 && !takeFailed_[ki]) {
+      if (n > 0 && takeFailures_[ki].empty()) {
         const std::uint64_t offset = static_cast<std::uint64_t>(framesWritten_ * kBytesPerFrame + takeDataOffsets_[ki]);
         const std::string failure = WriteAt(
             takeFiles_[ki], offset, std::span<const unsigned char>(row, static_cast<std::size_t>(n) * kBytesPerFrame));
         if (!failure.empty()) {
           std::printf("\nCan't write to %s: %s\n", takes_.names[ki].c_str(), failure.c_str());
-          takeFailed_[ki] = 1;
+          takeFailures_[ki] = failure;
         }
       }
-      anyWorking = anyWorking || !takeFailed_[ki];
+      anyWorking = anyWorking || takeFailures_[ki].empty();
     }
     if (n <= 0) {
       recordingDone_ = true;
@@ -464,14 +484,15 @@ class TransportRun {
     takes.recorded.fill(0);
     for (std::size_t k = 0; k < takeFiles_.size(); ++k) {
       if (!takeFiles_[k]) continue;
-      if (const int error = takeFiles_[k].Close(); error != 0 && !takeFailed_[k]) {
+      if (const int error = takeFiles_[k].Close(); error != 0 && takeFailures_[k].empty()) {
         std::printf("Can't write to %s: %s\n", takes_.names[k].c_str(), std::strerror(error));
-        takeFailed_[k] = 1;
+        takeFailures_[k] = std::strerror(error);
       }
       // A take that lost audio to a failed write keeps what was written under its own name;
       // the take menu never puts it in place of another file.
-      takes.recorded[k] = recording_[k] == 1 && !takeFailed_[k] ? 1 : 0;
+      takes.recorded[k] = recording_[k] == 1 && takeFailures_[k].empty() ? 1 : 0;
     }
+    takes.writeFailures = takeFailures_;
     takes.takeList = takes_.takeList;
     takes.recordListText = lists_.recordText;
     takes.stamp = takes_.stamp;
@@ -499,7 +520,7 @@ class TransportRun {
   std::array<FileDescriptor, kMaxTracks> takeFiles_;
   std::array<std::int32_t, kMaxTracks> takeDataOffsets_{};
   std::array<int, kMaxTracks> recording_{};   // armed inputs whose take is open
-  std::array<int, kMaxTracks> takeFailed_{};  // a write to the take failed
+  std::array<std::string, kMaxTracks> takeFailures_;  // why a write to the take failed
   std::array<SamplePosition, kMaxTracks> trackStartOffset_{};
 
   std::int64_t startPosition_ = 0;

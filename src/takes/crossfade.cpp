@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "takes/file_steps.h"
+#include "wave/file_creation.h"
 #include "wave/sample_encoding.h"
 #include "wave/wave_file.h"
 #include "wave/wave_header.h"
@@ -109,6 +110,119 @@ bool INSERT_FILE(const std::string& destination, const std::string& source, std:
   return written;
 }
 
+namespace {
+
+// What became of a fade. A fade that the inputs do not allow (no data chunk, a start outside
+// the samples) is left out with its message, and that seam is hard; one that failed on the
+// way (a file that cannot be opened, read or written) fails the insertion.
+enum class FadeResult { kMade, kLeftOut, kFailed };
+
+struct FadeOutcome {
+  FadeResult result = FadeResult::kMade;
+  int code = 0;  // CROSSFADE's code: 0, or 1, 2, 3 for the file at fault
+};
+
+FadeOutcome LeftOut(int code) { return {FadeResult::kLeftOut, code}; }
+FadeOutcome Failed(int code) { return {FadeResult::kFailed, code}; }
+
+// Mixes length frames of a (from positionInA) and b (from positionInB) into out at outAt.
+FadeOutcome WriteFade(std::int64_t positionInA, std::int64_t positionInB, std::int64_t length, const std::string& a,
+                      const std::string& b, const FileDescriptor& out, const std::string& outName,
+                      std::uint64_t outAt) {
+  OpenWave fadingOut;
+  OpenWave fadingIn;
+  if (!Open(a, false, fadingOut)) return Failed(1);
+  if (!Open(b, false, fadingIn)) return Failed(2);
+  const OpenWave* waves[] = {&fadingOut, &fadingIn};
+  for (int code = 1; code <= 2; ++code) {
+    if (!waves[code - 1]->dataOffset) {
+      std::puts("Data block not found error");
+      return LeftOut(code);
+    }
+  }
+
+  // Only the start positions are checked; a fade that runs over a file's end reads silence.
+  const auto startOf = [](const OpenWave& wave, std::int64_t frame) -> std::optional<std::uint64_t> {
+    if (frame < 0) return std::nullopt;
+    const std::uint64_t at = *wave.dataOffset + static_cast<std::uint64_t>(frame) * kFrameBytes;
+    if (at > wave.size) return std::nullopt;
+    return at;
+  };
+  const std::optional<std::uint64_t> startA = startOf(fadingOut, positionInA);
+  if (!startA) {
+    std::printf("Invalid crossfade for destination file at sample %li\n", static_cast<long>(positionInA));
+    return LeftOut(1);
+  }
+  const std::optional<std::uint64_t> startB = startOf(fadingIn, positionInB);
+  if (!startB) {
+    std::printf("Invalid crossfade for source file at sample %li\n", static_cast<long>(positionInB));
+    return LeftOut(2);
+  }
+  const std::uint64_t availableA = (fadingOut.size - *startA) / kFrameBytes;
+  const std::uint64_t availableB = (fadingIn.size - *startB) / kFrameBytes;
+
+  std::vector<unsigned char> bytesA(kFadeBlockFrames * kFrameBytes);
+  std::vector<unsigned char> bytesB(kFadeBlockFrames * kFrameBytes);
+  std::vector<unsigned char> bytesOut(kFadeBlockFrames * kFrameBytes);
+  std::vector<std::int32_t> samplesA(kFadeBlockFrames);
+  std::vector<std::int32_t> samplesB(kFadeBlockFrames);
+  std::vector<std::int32_t> samplesOut(kFadeBlockFrames);
+  const auto n = static_cast<double>(length);
+  for (std::int64_t first = 0; first < length; first += kFadeBlockFrames) {
+    const int count = static_cast<int>(std::min<std::int64_t>(length - first, kFadeBlockFrames));
+    if (!ReadFadeFrames(fadingOut, a, *startA, availableA, first, count, bytesA, samplesA)) return Failed(1);
+    if (!ReadFadeFrames(fadingIn, b, *startB, availableB, first, count, bytesB, samplesB)) return Failed(2);
+    for (int k = 0; k < count; ++k) {
+      const double theta = (static_cast<double>(first + k) / n) * kQuarterTurn;
+      const double mixed = samplesA[k] * std::cos(theta) + samplesB[k] * std::sin(theta);
+      // |mixed| < 2^24: the truncation is exact and cannot overflow; limited, not wrapped.
+      const auto value = static_cast<std::int32_t>(std::trunc(mixed));
+      samplesOut[k] = std::clamp(value, kSampleMin, kSampleMax);
+    }
+    NUM24MONO_TO_CHAR(samplesOut.data(), bytesOut.data(), count);
+    const auto block =
+        std::span<const unsigned char>(bytesOut.data(), static_cast<std::size_t>(count) * kBytesPerSample);
+    if (std::string failure = WriteAt(out, outAt, block); !failure.empty()) {
+      std::printf("Can't write to %s: %s\n", outName.c_str(), failure.c_str());
+      return Failed(3);
+    }
+    outAt += block.size();
+  }
+  return {};
+}
+
+// One fade of an insertion, made into a temporary file of its own in the working directory.
+struct Fade {
+  TemporaryFile file;
+  FadeResult result = FadeResult::kLeftOut;
+};
+
+Fade MakeFade(std::string_view temporaryName, std::uint32_t sampleRate, std::int64_t positionInA,
+              std::int64_t positionInB, std::int64_t length, const std::string& a, const std::string& b) {
+  Fade fade;
+  FileStatus status;
+  fade.file = TemporaryFile::Create({}, temporaryName, status);
+  if (!Report(status)) {
+    fade.result = FadeResult::kFailed;
+    return fade;
+  }
+  if (std::string failure = WriteWaveHeader(fade.file.file(), sampleRate, 24, length, 1); !failure.empty()) {
+    std::printf("Can't write to %s: %s\n", fade.file.name().c_str(), failure.c_str());
+    fade.result = FadeResult::kFailed;
+    return fade;
+  }
+  fade.result = WriteFade(positionInA, positionInB, length, a, b, fade.file.file(), fade.file.name(), kWaveHeaderBytes)
+                    .result;
+  return fade;
+}
+
+bool NotInserted(const std::string& take, const std::string& oldFile) {
+  std::printf("%s was not inserted into %s; the take is kept\n", take.c_str(), oldFile.c_str());
+  return false;
+}
+
+}  // namespace
+
 int CROSSFADE(std::int64_t positionInA, std::int64_t positionInB, std::int64_t length, const std::string& a,
               const std::string& b, const std::string& out) {
   OpenWave fadingOut;
@@ -124,55 +238,8 @@ int CROSSFADE(std::int64_t positionInA, std::int64_t positionInB, std::int64_t l
       return code;
     }
   }
-
-  // Only the start positions are checked; a fade that runs over a file's end reads silence.
-  const auto startOf = [](const OpenWave& wave, std::int64_t frame) -> std::optional<std::uint64_t> {
-    if (frame < 0) return std::nullopt;
-    const std::uint64_t at = *wave.dataOffset + static_cast<std::uint64_t>(frame) * kFrameBytes;
-    if (at > wave.size) return std::nullopt;
-    return at;
-  };
-  const std::optional<std::uint64_t> startA = startOf(fadingOut, positionInA);
-  if (!startA) {
-    std::printf("Invalid crossfade for destination file at sample %li\n", static_cast<long>(positionInA));
-    return 1;
-  }
-  const std::optional<std::uint64_t> startB = startOf(fadingIn, positionInB);
-  if (!startB) {
-    std::printf("Invalid crossfade for source file at sample %li\n", static_cast<long>(positionInB));
-    return 2;
-  }
-  const std::uint64_t availableA = (fadingOut.size - *startA) / kFrameBytes;
-  const std::uint64_t availableB = (fadingIn.size - *startB) / kFrameBytes;
-
-  std::vector<unsigned char> bytesA(kFadeBlockFrames * kFrameBytes);
-  std::vector<unsigned char> bytesB(kFadeBlockFrames * kFrameBytes);
-  std::vector<unsigned char> bytesOut(kFadeBlockFrames * kFrameBytes);
-  std::vector<std::int32_t> samplesA(kFadeBlockFrames);
-  std::vector<std::int32_t> samplesB(kFadeBlockFrames);
-  std::vector<std::int32_t> samplesOut(kFadeBlockFrames);
-  std::uint64_t outAt = result.size;  // appended
-  const auto n = static_cast<double>(length);
-  for (std::int64_t first = 0; first < length; first += kFadeBlockFrames) {
-    const int count = static_cast<int>(std::min<std::int64_t>(length - first, kFadeBlockFrames));
-    if (!ReadFadeFrames(fadingOut, a, *startA, availableA, first, count, bytesA, samplesA)) return 1;
-    if (!ReadFadeFrames(fadingIn, b, *startB, availableB, first, count, bytesB, samplesB)) return 2;
-    for (int k = 0; k < count; ++k) {
-      const double theta = (static_cast<double>(first + k) / n) * kQuarterTurn;
-      const double mixed = samplesA[k] * std::cos(theta) + samplesB[k] * std::sin(theta);
-      // |mixed| < 2^24: the truncation is exact and cannot overflow; limited, not wrapped.
-      const auto value = static_cast<std::int32_t>(std::trunc(mixed));
-      samplesOut[k] = std::clamp(value, kSampleMin, kSampleMax);
-    }
-    NUM24MONO_TO_CHAR(samplesOut.data(), bytesOut.data(), count);
-    const auto block =
-        std::span<const unsigned char>(bytesOut.data(), static_cast<std::size_t>(count) * kBytesPerSample);
-    if (std::string failure = WriteAt(result.file, outAt, block); !failure.empty()) {
-      std::printf("Can't write to %s: %s\n", out.c_str(), failure.c_str());
-      return 3;
-    }
-    outAt += block.size();
-  }
+  const FadeOutcome outcome = WriteFade(positionInA, positionInB, length, a, b, result.file, out, result.size);
+  if (outcome.code != 0) return outcome.code;
   if (const int error = result.file.Close(); error != 0) {
     std::printf("Can't write to %s: %s\n", out.c_str(), std::strerror(error));
     return 3;
@@ -184,30 +251,32 @@ bool InsertTakeWithCrossfades(const std::string& oldFile, const std::string& tak
                               std::int64_t takeLength, std::int64_t crossfadeFrames, std::uint32_t sampleRate) {
   // Fades of a short take are halved so that they do not overlap: the fade-out would otherwise
   // overwrite part of the fade-in and leave a hard step where it begins.
-  const std::int64_t fade = takeLength < 2 * crossfadeFrames ? takeLength / 2 : crossfadeFrames;
-  if (fade <= 0) return INSERT_FILE(oldFile, take, recordStart, takeLength);
+  const std::int64_t fade = takeLength < 2 * crossfadeFrames ? takeLength / 2 : std::max<std::int64_t>(crossfadeFrames, 0);
 
-  const std::filesystem::path here;
-  const TemporaryFile fadeIn(TemporaryName(here, "xfade_temp1.wav", {oldFile, take}));
-  const TemporaryFile fadeOut(TemporaryName(here, "xfade_temp2.wav", {oldFile, take, fadeIn.name()}));
-  auto crossfade = [sampleRate, fade](const TemporaryFile& temp, std::int64_t positionInA, std::int64_t positionInB,
-                                      const std::string& a, const std::string& b) {
-    if (std::string failure = MAKE_HEADER(temp.name(), sampleRate, 24, fade, 1); !failure.empty()) {
-      std::printf("Can't create %s: %s\n", temp.name().c_str(), failure.c_str());
-      return -1;
-    }
-    return CROSSFADE(positionInA, positionInB, fade, a, b, temp.name());
-  };
-  // Both fades come from the untouched files: the old audio where the take begins and ends.
+  // Both fades come from the untouched files, the old audio where the take begins and ends,
+  // and are made before the old file is touched: a fade that cannot be made leaves it as it
+  // was.
+  Fade fadeIn;
+  Fade fadeOut;
   const std::int64_t fadeOutStart = takeLength - fade;
-  const int fadeInResult = crossfade(fadeIn, recordStart, 0, oldFile, take);
-  const int fadeOutResult = crossfade(fadeOut, fadeOutStart, recordStart + fadeOutStart, take, oldFile);
+  if (fade > 0) {
+    fadeIn = MakeFade("xfade_temp1.wav", sampleRate, recordStart, 0, fade, oldFile, take);
+    if (fadeIn.result == FadeResult::kFailed) return NotInserted(take, oldFile);
+    fadeOut = MakeFade("xfade_temp2.wav", sampleRate, fadeOutStart, recordStart + fadeOutStart, fade, take, oldFile);
+    if (fadeOut.result == FadeResult::kFailed) return NotInserted(take, oldFile);
+  }
 
   // The take goes in whole, then its ends are overwritten by the fades. The take file itself
-  // is never changed.
-  if (!INSERT_FILE(oldFile, take, recordStart, takeLength)) return false;
-  if (fadeInResult == 0) INSERT_FILE(oldFile, fadeIn.name(), recordStart, fade);
-  if (fadeOutResult == 0) INSERT_FILE(oldFile, fadeOut.name(), recordStart + fadeOutStart, fade);
+  // is never changed, and it is kept unless every step reached the disk.
+  if (!INSERT_FILE(oldFile, take, recordStart, takeLength)) return NotInserted(take, oldFile);
+  if (fadeIn.result == FadeResult::kMade && !INSERT_FILE(oldFile, fadeIn.file.name(), recordStart, fade)) {
+    return NotInserted(take, oldFile);
+  }
+  if (fadeOut.result == FadeResult::kMade &&
+      !INSERT_FILE(oldFile, fadeOut.file.name(), recordStart + fadeOutStart, fade)) {
+    return NotInserted(take, oldFile);
+  }
+  if (!Report(SyncFile(oldFile))) return NotInserted(take, oldFile);
   return true;
 }
 

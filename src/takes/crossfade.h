@@ -39,15 +39,18 @@ int CROSSFADE(std::int64_t positionInA, std::int64_t positionInB, std::int64_t l
 // Inserts the take into oldFile from frame recordStart: takeLength frames, the first and last
 // crossfadeFrames of them crossfaded with the old audio at the same positions. When the take
 // is shorter than twice that, each fade is half the take (whole frames), so that the two
-// never overlap and no frame outside the take is read. A fade that cannot be made (its start
-// lies beyond the old file's end, for one) is left out with its message: that seam is hard.
-// A crossfadeFrames of 0 or less replaces the frames exactly.
+// never overlap and no frame outside the take is read. A fade that the files do not allow (its
+// start lies beyond the old file's end, for one) is left out with its message: that seam is
+// hard. A crossfadeFrames of 0 or less replaces the frames exactly.
 //
-// The fades are computed into "xfade_temp1.wav" and "xfade_temp2.wav" (mono 24-bit headers at
-// sampleRate) in the working directory, which are removed afterwards; the take file itself is
-// only read, so a take whose insertion failed is still whole. Returns true when the take was
-// written into oldFile; false after a failure that was printed, and then the take must be
-// kept.
+// The fades are computed first, from the untouched files, into temporaries in the working
+// directory ("xfade_temp1.wav" and "xfade_temp2.wav" with mono 24-bit headers at sampleRate,
+// or other free names), which are removed afterwards; the take file itself is only read.
+// Returns true when the take and its fades were written into oldFile and the file is on the
+// disk. Any failed step (a fade that cannot be made or written, the take's or a fade's
+// insertion, the size correction, the flush) is printed with its file and reason, followed
+// by "%s was not inserted into %s; the take is kept\n", and gives false: the take must then
+// be kept. When a fade fails, oldFile has not been touched.
 //
 // Only takes that were written are inserted; oldFile must exist (a missing one is no
 // insertion: the take is padded and renamed in its place).

@@ -8,25 +8,24 @@
 #include <cstdio>
 #include <cstring>
 #include <span>
-#include <system_error>
 #include <vector>
 
 namespace tapeloom {
 
 std::string_view StemOf(std::string_view name) { return name.substr(0, name.find('.')); }
 
-bool PathExists(const std::string& name) {
-  struct stat64 status {};
-  return ::lstat64(name.c_str(), &status) == 0;
-}
-
-RenameResult RenameReplacing(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return RenameResult::kDone;
-  const int error = errno;
+RenameResult RenameFile(const std::string& from, const std::string& to, Placement placement) {
+  FileStatus status;
+  if (placement == Placement::kReplace) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) status = FileStatus::Failed("rename", from, errno, to);
+  } else {
+    status = RenameKeepingExisting(from, to);
+  }
+  if (status.ok()) return RenameResult::kDone;
   // ENOENT also stands for a target folder that does not exist: only a missing source is
   // the silent case.
-  if (error == ENOENT && !PathExists(from)) return RenameResult::kNoSource;
-  std::printf("Can't rename %s to %s: %s\n", from.c_str(), to.c_str(), std::strerror(error));
+  if (status.error == ENOENT && !PathExists(from)) return RenameResult::kNoSource;
+  Report(status);
   return RenameResult::kFailed;
 }
 
@@ -72,27 +71,6 @@ std::string WriteZeros(const FileDescriptor& to, std::uint64_t offset, std::uint
     done += bytes;
   }
   return {};
-}
-
-std::string TemporaryName(const std::filesystem::path& dir, std::string_view base,
-                          std::initializer_list<std::string_view> keep) {
-  const std::string_view::size_type dot = base.rfind('.');
-  const std::string_view stem = base.substr(0, dot);
-  const std::string_view extension = dot == std::string_view::npos ? std::string_view() : base.substr(dot);
-  for (int n = 0;; ++n) {
-    std::string name =
-        (dir / (n == 0 ? std::string(base) : std::string(stem) + "_" + std::to_string(n) + std::string(extension)))
-            .string();
-    const bool taken = std::any_of(keep.begin(), keep.end(), [&name](std::string_view file) {
-      std::error_code ignored;  // a file that does not exist is no other file
-      return std::filesystem::equivalent(name, file, ignored);
-    });
-    if (!taken) return name;
-  }
-}
-
-TemporaryFile::~TemporaryFile() {
-  if (!name_.empty()) ::unlink(name_.c_str());
 }
 
 }  // namespace tapeloom

@@ -1,6 +1,5 @@
 // The steps that the take file operations share: renames and removals that stay silent about a
-// file that is not there and report every other failure, block copies between descriptors,
-// and temporary files that go away unless they are kept.
+// file that is not there and report every other failure, and block copies between descriptors.
 //
 // Every message names the file and the system's reason. A file that is not there is no
 // failure: the "-" lines of a take list name no file, and a take that was renamed earlier no
@@ -9,12 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <initializer_list>
 #include <string>
 #include <string_view>
-#include <utility>
 
+#include "wave/file_creation.h"
 #include "wave/wave_file.h"
 
 namespace tapeloom {
@@ -27,15 +24,14 @@ inline constexpr std::size_t kCopyBlockBytes = 3 * 65536;
 // The part of a name before its first '.', or the whole name when it has none.
 std::string_view StemOf(std::string_view name);
 
-// True when something of that name exists (a file, a directory, a link).
-bool PathExists(const std::string& name);
-
 enum class RenameResult { kDone, kNoSource, kFailed };
 
-// Renames from to to, replacing a file of that name. A source that does not exist gives
-// kNoSource and prints nothing; any other failure (including a missing target folder) prints
-// "Can't rename %s to %s: %s\n" and gives kFailed.
-RenameResult RenameReplacing(const std::string& from, const std::string& to);
+// Renames from to to. kReplace replaces a file of that name; kKeepExisting refuses when
+// anything of that name exists ("Can't rename %s to %s: File exists\n"), so that a file that
+// appeared since its name was found free is never replaced. A source that does not exist
+// gives kNoSource and prints nothing; any other failure (including a missing target folder)
+// prints "Can't rename %s to %s: %s\n" and gives kFailed.
+RenameResult RenameFile(const std::string& from, const std::string& to, Placement placement);
 
 // Deletes a file. Silent when there is none; any other failure prints "Can't remove %s: %s\n".
 // Never removes a directory.
@@ -61,26 +57,5 @@ bool ReportCopy(const CopyOutcome& outcome, const std::string& fromName, const s
 
 // Writes count zero bytes (silence) at offset. Returns an empty string or the system's reason.
 std::string WriteZeros(const FileDescriptor& to, std::uint64_t offset, std::uint64_t count);
-
-// A name for a temporary file in dir: base itself, unless a file of that name is one of the
-// files in keep (a user's file may carry a temporary's name), then base with "_1", "_2", ...
-// before its extension. Creating the temporary then truncates no file that is worked on.
-std::string TemporaryName(const std::filesystem::path& dir, std::string_view base,
-                          std::initializer_list<std::string_view> keep);
-
-// Removes its file when it goes, unless Keep() was called (the file was renamed into place).
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string name) : name_(std::move(name)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile();
-
-  const std::string& name() const { return name_; }
-  void Keep() { name_.clear(); }
-
- private:
-  std::string name_;
-};
 
 }  // namespace tapeloom

@@ -27,31 +27,25 @@ std::size_t Lines(int count, std::size_t limit = kMaxTracks) {
   return std::min(static_cast<std::size_t>(std::max(count, 0)), limit);
 }
 
-// The padding itself, up to the padded file being complete under its temporary name. Prints
-// what failed and returns false; the caller then removes the temporary.
+// The padding itself, up to the padded file being complete in the temporary. Prints what
+// failed and returns false.
 bool WritePadded(const FileDescriptor& file, const std::string& name, const FileHead& head, std::uint64_t dataOffset,
-                 std::uint64_t silenceBytes, const FileDescriptor& out, const std::string& tempName) {
+                 std::uint64_t silenceBytes, const TemporaryFile& out) {
   // The whole header, whatever chunks it holds, unchanged. A file that ends inside its data
   // chunk header gets the missing bytes as zeros; the size correction below sets them.
   std::vector<unsigned char> header(static_cast<std::size_t>(dataOffset), 0);
   std::copy_n(head.bytes.begin(), std::min(header.size(), head.bytes.size()), header.begin());
-  std::string failure = WriteAt(out, 0, header);
-  if (failure.empty()) failure = WriteZeros(out, dataOffset, silenceBytes);
+  std::string failure = WriteAt(out.file(), 0, header);
+  if (failure.empty()) failure = WriteZeros(out.file(), dataOffset, silenceBytes);
   if (!failure.empty()) {
-    std::printf("Can't write to %s: %s\n", tempName.c_str(), failure.c_str());
+    std::printf("Can't write to %s: %s\n", out.name().c_str(), failure.c_str());
     return false;
   }
-  if (!ReportCopy(CopyBytes(file, dataOffset, out, dataOffset + silenceBytes, kToTheEnd), name, tempName)) {
+  if (!ReportCopy(CopyBytes(file, dataOffset, out.file(), dataOffset + silenceBytes, kToTheEnd), name, out.name())) {
     return false;
   }
-  if (failure = FIX_SIZE(tempName); !failure.empty()) {
-    std::printf("Can't write to %s: %s\n", tempName.c_str(), failure.c_str());
-    return false;
-  }
-  // On the disk before it takes the take's place: after a power cut the name holds either the
-  // old take or the whole padded one.
-  if (::fsync(out.get()) != 0) {
-    std::printf("Can't write to %s: %s\n", tempName.c_str(), std::strerror(errno));
+  if (failure = FixSize(out.file()); !failure.empty()) {
+    std::printf("Can't write to %s: %s\n", out.name().c_str(), failure.c_str());
     return false;
   }
   return true;
@@ -70,72 +64,71 @@ void RENAME_FILES(int count, std::string_view takeList, std::string_view targetL
   const std::vector<std::string> targets = SplitList(targetList);
   const std::size_t n = std::min({Lines(count, takes.size()), targets.size()});
   for (std::size_t i = 0; i < n; ++i) {
-    if (!IsSkipLine(takes[i])) RenameReplacing(takes[i], targets[i]);
+    if (!IsSkipLine(takes[i])) RenameFile(takes[i], targets[i], Placement::kReplace);
   }
+}
+
+std::string StampedName(std::string_view name, long value) {
+  const std::string stem(StemOf(name));
+  std::string stamped;
+  AppendFormat(stamped, "%s_stp_%li.wav", stem.c_str(), value);
+  return stamped;
 }
 
 void STAMP_FILES(int count, std::string_view list, long value, const std::array<int, kMaxTracks>& flags) {
   const std::vector<std::string> lines = SplitList(list);
   for (std::size_t i = 0; i < Lines(count) && i < lines.size(); ++i) {
     if (flags[i] != 1 || IsSkipLine(lines[i])) continue;
-    const std::string stem(StemOf(lines[i]));
-    std::string stamped;
-    AppendFormat(stamped, "%s_stp_%li.wav", stem.c_str(), value);
-    RenameReplacing(lines[i], stamped);
+    RenameFile(lines[i], StampedName(lines[i], value), Placement::kKeepExisting);
   }
 }
 
-bool PAD_FILE(const std::string& name, std::int64_t frames) {
-  FileDescriptor file = OpenForReading(name);
+bool PadTake(const std::string& take, std::int64_t frames, const std::string& destination, Placement placement) {
+  FileDescriptor file = OpenForReading(take);
   if (!file) {
-    std::printf("Can't open %s: %s\n", name.c_str(), std::strerror(errno));
+    std::printf("Can't open %s: %s\n", take.c_str(), std::strerror(errno));
     return false;
   }
+  const auto notPadded = [&take] {
+    std::printf("%s was not padded; it is unchanged\n", take.c_str());
+    return false;
+  };
   FileHead head;
   if (std::string failure = ReadWaveHead(file, head); !failure.empty()) {
-    std::printf("Can't read %s: %s\n", name.c_str(), failure.c_str());
-    std::printf("%s was not padded; it is unchanged\n", name.c_str());
-    return false;
+    std::printf("Can't read %s: %s\n", take.c_str(), failure.c_str());
+    return notPadded();
   }
   const std::optional<std::uint32_t> dataTag = FindDataTag(head.bytes);
   if (!dataTag) EndForOwnFileWithoutData();  // before any file is created
   const std::uint64_t dataOffset = *dataTag + 8u;
   const std::uint64_t silenceBytes = 3 * static_cast<std::uint64_t>(std::max<std::int64_t>(frames, 0));
 
-  // Beside the file, so that the final rename stays on one file system and replaces the take
-  // in one step: the take's name always holds either the old take or the padded one.
-  const std::string tempName =
-      TemporaryName(std::filesystem::path(name).parent_path(), "temp_pad.wav", {std::string_view(name)});
-  FileDescriptor out = CreateOrTruncate(tempName);
-  if (!out) {
-    std::printf("Can't create %s: %s\n", tempName.c_str(), std::strerror(errno));
-    std::printf("%s was not padded; it is unchanged\n", name.c_str());
-    return false;
-  }
-  TemporaryFile temp(tempName);
-  bool padded = WritePadded(file, name, head, dataOffset, silenceBytes, out, tempName);
-  if (padded) {
-    if (const int error = out.Close(); error != 0) {
-      std::printf("Can't write to %s: %s\n", tempName.c_str(), std::strerror(error));
-      padded = false;
-    }
-  }
-  if (padded) padded = RenameReplacing(tempName, name) == RenameResult::kDone;
-  if (!padded) {
-    std::printf("%s was not padded; it is unchanged\n", name.c_str());
-    return false;
-  }
-  temp.Keep();
+  // Beside the destination, so that the final rename stays on one file system and puts the
+  // padded file in place in one step.
+  FileStatus status;
+  TemporaryFile out = TemporaryFile::Create(std::filesystem::path(destination).parent_path(), "temp_pad.wav", status);
+  if (!Report(status)) return notPadded();
+  if (!WritePadded(file, take, head, dataOffset, silenceBytes, out)) return notPadded();
+  if (!Report(out.Publish(destination, placement))) return notPadded();
   return true;
 }
 
-bool REMOVE_STAMP(const std::string& name) {
+bool PAD_FILE(const std::string& name, std::int64_t frames) { return PadTake(name, frames, name, Placement::kReplace); }
+
+std::string StampRemovedName(const std::string& name) {
   const std::string::size_type cut = name.find("_stp");
-  if (cut == std::string::npos) return true;
+  if (cut == std::string::npos) return name;
   const std::string base = name.substr(0, cut);
   std::string target;
   AppendFormat(target, "%s.wav", base.c_str());
-  return RenameReplacing(name, target) == RenameResult::kDone;
+  return target;
+}
+
+std::string BackupName(std::string_view name, std::int32_t number) {
+  const std::string stem(StemOf(name));
+  std::string backup;
+  AppendFormat(backup, "%s_bkup_%i.wav", stem.c_str(), number);
+  return backup;
 }
 
 int COPY_FILE(std::int32_t number, const std::string& name) {
@@ -144,19 +137,23 @@ int COPY_FILE(std::int32_t number, const std::string& name) {
     std::printf("File %s does not exist\n", name.c_str());
     return 0;
   }
-  const std::string stem(StemOf(name));
-  std::string backup;
-  AppendFormat(backup, "%s_bkup_%i.wav", stem.c_str(), number);
-  FileDescriptor copy = CreateOrTruncate(backup);
-  if (!copy) {
+  const std::string backup = BackupName(name, number);
+  const auto notCreated = [&backup] {
     std::printf("Cannot create backup file %s\n", backup.c_str());
     return 0;
+  };
+  // Checked first so that a long file is not copied in vain; the publishing refuses it again
+  // should the name be taken meanwhile.
+  if (PathExists(backup)) {
+    Report(FileStatus::Failed("create", backup, EEXIST));
+    return notCreated();
   }
-  if (!ReportCopy(CopyBytes(source, 0, copy, 0, kToTheEnd), name, backup)) return 0;
-  if (const int error = copy.Close(); error != 0) {
-    std::printf("Can't write to %s: %s\n", backup.c_str(), std::strerror(error));
-    return 0;
-  }
+  FileStatus status;
+  TemporaryFile copy =
+      TemporaryFile::Create(std::filesystem::path(backup).parent_path(), std::filesystem::path(backup).filename().string() + ".tmp", status);
+  if (!Report(status)) return notCreated();
+  if (!ReportCopy(CopyBytes(source, 0, copy.file(), 0, kToTheEnd), name, copy.name())) return notCreated();
+  if (!Report(copy.Publish(backup, Placement::kKeepExisting))) return notCreated();
   std::printf("Copied %s to %s\n", name.c_str(), backup.c_str());
   return 1;
 }
@@ -180,6 +177,7 @@ void APPEND_NAMES(int count, std::string_view takeList, std::string_view baseLis
     for (;;) {
       std::string newName;
       AppendFormat(newName, "%s_%s.wav", stem.c_str(), characters.c_str());
+      bool replace = false;  // the user said so
       if (!overwriteAll && PathExists(newName)) {
         std::printf("\nFile %s exists!\n", newName.c_str());
         char choice = 0;
@@ -196,8 +194,10 @@ void APPEND_NAMES(int count, std::string_view takeList, std::string_view baseLis
           continue;
         }
         if (choice == 'O') overwriteAll = true;
+        replace = true;
       }
-      if (RenameReplacing(take, newName) == RenameResult::kDone) {
+      if (RenameFile(take, newName, replace || overwriteAll ? Placement::kReplace : Placement::kKeepExisting) ==
+          RenameResult::kDone) {
         std::printf("%s -> %s\n", take.c_str(), newName.c_str());
       }
       break;

@@ -1,7 +1,6 @@
 #include "takes/take_menu.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "app/session.h"
@@ -10,6 +9,7 @@
 #include "takes/take_files.h"
 #include "tracks/list_files.h"
 #include "tracks/overwrite_check.h"
+#include "wave/file_creation.h"
 
 namespace tapeloom {
 namespace {
@@ -34,11 +34,6 @@ void ShowTakeMenu(int interfaceMode) {
   } else if (interfaceMode == 0) {
     std::puts("Recording finished.  Enter a take handling command.");
   }
-}
-
-bool Exists(const std::string& name) {
-  std::error_code ignored;
-  return std::filesystem::exists(name, ignored);
 }
 
 // The takes of one recording and the record list lines they belong to. Only channels that
@@ -75,6 +70,7 @@ class TakeMenu {
         return Settled();
       }
       if (word == "app" || word == "aws") {
+        ReportFailedTakes();
         std::puts("Enter characters to append with.");
         std::string characters = session_.input.ReadWord();
         if (word == "aws") AppendFormat(characters, "_stp_%i", recordStart_);
@@ -82,17 +78,27 @@ class TakeMenu {
         return Settled();
       }
       if (word == "stp") {
+        ReportFailedTakes();
         // Automatic names already carry a record start other than 0.
         if (recordStart_ == 0) STAMP_FILES(inputs_, takes_.takeList, 0, takes_.recorded);
         return Settled();
       }
       if (word == "pad") {
+        ReportFailedTakes();
         ForEachRecorded([this](const std::string& take, const std::string&) {
-          if (PAD_FILE(take, recordStart_)) REMOVE_STAMP(take);
+          // The padded take appears under its new name only whole, and never in place of a
+          // file that has that name.
+          const std::string padded = StampRemovedName(take);
+          if (padded == take) {
+            PAD_FILE(take, recordStart_);
+          } else if (PadTake(take, recordStart_, padded, Placement::kKeepExisting)) {
+            REMOVE_FILES(1, take);
+          }
         });
         return Settled();
       }
       if (word == "awp") {
+        ReportFailedTakes();
         std::puts("Enter characters to append with.");
         const std::string characters = session_.input.ReadWord();
         std::array<int, kMaxTracks> padded = takes_.recorded;
@@ -131,6 +137,18 @@ class TakeMenu {
     }
   }
 
+  // A take whose writing failed during the recording holds only part of the performance: no
+  // command puts it in place of another file or renames it, and the user is told which.
+  void ReportFailedTakes() const {
+    for (int k = 0; k < inputs_ && k < kMaxTracks; ++k) {
+      const std::string& failure = takes_.writeFailures[static_cast<std::size_t>(k)];
+      if (failure.empty()) continue;
+      const std::string take = RETURN_NAME(inputs_, takes_.takeList, k);
+      std::printf("%s was left as it is: writing it failed during the recording (%s)\n", take.c_str(),
+                  failure.c_str());
+    }
+  }
+
   // "rep": the takes take the place of the record list's files. Returns false when the user
   // went back to the menu.
   bool Replace() {
@@ -138,6 +156,7 @@ class TakeMenu {
         FILE_CHECK(inputs_, takes_.recordListText, takes_.dontAskAgain, session_.input) == 0) {
       return false;
     }
+    ReportFailedTakes();
     ForEachRecorded([this](const std::string& take, const std::string& target) {
       // A take that could not be padded stays as it is rather than replace a good file.
       if (recordStart_ != 0 && !PAD_FILE(take, recordStart_)) return;
@@ -154,24 +173,25 @@ class TakeMenu {
   }
 
   // "ins" and "cin": each take goes into its record list file at the record start. A take is
-  // deleted only once it is in place; one whose insertion failed stays on disk.
+  // deleted only once it is in place and on the disk; one whose insertion failed stays.
   void Insert(bool backUpFirst) {
+    ReportFailedTakes();
     std::array<int, kMaxTracks> settled{};
     if (backUpFirst) {
       ForEachRecorded([&](const std::string&, const std::string& target) {
         // Without the backup the user asked for, an existing file is not changed.
-        if (COPY_FILE(takes_.stamp, target) == 0 && Exists(target)) settled[static_cast<std::size_t>(channel_)] = -1;
+        if (COPY_FILE(takes_.stamp, target) == 0 && PathExists(target)) {
+          settled[static_cast<std::size_t>(channel_)] = -1;
+        }
       });
     }
     ForEachRecorded([&](const std::string& take, const std::string& target) {
       const std::size_t k = static_cast<std::size_t>(channel_);
       if (settled[k] == -1) return;
       bool done = false;
-      if (!Exists(target)) {
-        // No file yet: the padded take becomes it.
-        done = PAD_FILE(take, recordStart_) && RenameTakeTo(take, target);
-      } else if (session_.derived.xfadeFull() == 0) {
-        done = INSERT_FILE(target, take, recordStart_, takes_.recordLength);
+      if (!PathExists(target)) {
+        // No file yet: the padded take becomes it, unless one appears meanwhile.
+        done = PadTake(take, recordStart_, target, Placement::kKeepExisting);
       } else {
         done = InsertTakeWithCrossfades(target, take, recordStart_, takes_.recordLength, session_.derived.xfadeFull(),
                                         session_.settings.sr);
@@ -179,13 +199,8 @@ class TakeMenu {
       settled[k] = done ? 1 : 0;
     });
     ForEachRecorded([&](const std::string& take, const std::string&) {
-      if (settled[static_cast<std::size_t>(channel_)] == 1 && Exists(take)) REMOVE_FILES(1, take);
+      if (settled[static_cast<std::size_t>(channel_)] == 1) REMOVE_FILES(1, take);
     });
-  }
-
-  static bool RenameTakeTo(const std::string& take, const std::string& target) {
-    RENAME_FILES(1, take, target);
-    return !Exists(take) && Exists(target);
   }
 
   // "aud": which quarter of the takes to hear. The run plays every track, with each recorded

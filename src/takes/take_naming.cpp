@@ -2,20 +2,30 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 
 #include "app/session.h"
 #include "app/text_file.h"
-#include "time/time_base.h"
+#include "takes/take_files.h"
+#include "wave/file_creation.h"
 #include "tracks/list_files.h"
 #include "wave/wave_header.h"
 
 namespace tapeloom {
 namespace {
 
-bool FileExists(const std::string& name) {
-  std::error_code ignored;
-  return std::filesystem::exists(name, ignored);
+// True when none of the names the take menu can make from this stamp exists yet: each armed
+// input's take, the names "pad" and "stp" give it, and the backup "cin" makes of the input's
+// record list file.
+bool StampIsFree(const NamingPass& pass, const std::vector<std::string>& recordLines, std::int32_t stamp) {
+  for (int c = 1; c <= pass.inputs && c <= kMaxTracks; ++c) {
+    const std::size_t k = static_cast<std::size_t>(c - 1);
+    if ((*pass.armed)[k] != 1) continue;
+    const std::string take = AutomaticTakeName(c, stamp, pass.recordStart);
+    if (PathExists(take) || PathExists(StampRemovedName(take))) return false;
+    if (pass.recordStart == 0 && PathExists(StampedName(take, 0))) return false;
+    if (k < recordLines.size() && PathExists(BackupName(recordLines[k], stamp))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -48,7 +58,12 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
   const std::int64_t plannedLength = static_cast<std::int64_t>(pass.stop) - pass.recordStart;
   std::string takeName = pass.takeName;
   bool overwriteAll = false;
-  takes.stamp = NewTime();
+  // A clock without a battery comes back to times it showed before: the stamp is raised until
+  // nothing the take menu may later name after it exists.
+  takes.stamp = pass.stamp;
+  if (!pass.takeNameMode) {
+    while (!StampIsFree(pass, recordLines, takes.stamp) && takes.stamp < INT32_MAX) ++takes.stamp;
+  }
 
   for (int c = 1; c <= pass.inputs && c <= kMaxTracks; ++c) {
     const std::size_t k = static_cast<std::size_t>(c - 1);
@@ -57,28 +72,24 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
       continue;
     }
     std::string name;
+    Placement placement = Placement::kKeepExisting;
     if (!pass.takeNameMode) {
-      // A clock without a battery can come back to a time it showed before: never let an
-      // automatic name land on an earlier take, nor the name that "pad" later gives it.
-      std::int32_t stamp = NewTime();
-      const auto taken = [&](std::int32_t candidate) {
-        return FileExists(AutomaticTakeName(c, candidate, pass.recordStart)) ||
-               FileExists(AutomaticTakeName(c, candidate, 0));
-      };
-      while (taken(stamp) && stamp < INT32_MAX) ++stamp;
-      name = AutomaticTakeName(c, stamp, pass.recordStart);
-      takes.stamp = stamp;
+      name = AutomaticTakeName(c, takes.stamp, pass.recordStart);
     } else {
       const std::string_view line = k < recordLines.size() ? std::string_view(recordLines[k]) : std::string_view();
       name = ChosenTakeName(line, takeName, pass.recordStart);
-      while (FileExists(name) && !overwriteAll) {
+      while (PathExists(name)) {
+        if (overwriteAll) {
+          placement = Placement::kReplace;
+          break;
+        }
         std::printf("The file named %s already exists!\n", name.c_str());
         std::puts("Enter a different take name or 'w' to overwrite this file");
         std::puts("or 'W' to overwrite all similar conflicts");
         const std::string answer = input.ReadWord();
-        if (answer == "w") break;
-        if (answer == "W") {
-          overwriteAll = true;
+        if (answer == "w" || answer == "W") {
+          overwriteAll = answer == "W";
+          placement = Placement::kReplace;
           break;
         }
         takeName = answer;  // for this channel and all after it
@@ -86,7 +97,9 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
       }
     }
     takes.names[k] = name;
-    takes.failures[k] = MAKE_HEADER(name, pass.sr, 24, plannedLength, 1);
+    // Created exclusively unless the user chose to overwrite: a file that appeared since its
+    // name was found free is not truncated, and the input is left out instead.
+    takes.failures[k] = MAKE_HEADER(name, pass.sr, 24, plannedLength, 1, placement);
     takes.takeList += (takes.failures[k].empty() ? name : std::string("-")) + "\n";
   }
   return takes;

@@ -23,6 +23,8 @@ struct NamingPass {
   bool takeNameMode = false;
   std::string takeName;
   std::string_view recordListText;
+  // The clock stamp when the pass starts (NewTime); automatic names raise it while it is taken.
+  std::int32_t stamp = 0;
 };
 
 struct NamedTakes {
@@ -30,7 +32,7 @@ struct NamedTakes {
   std::array<std::string, kMaxTracks> names;  // the take of each armed input
   // The header could not be written: the input is left out of the run. Holds the reason.
   std::array<std::string, kMaxTracks> failures;
-  std::int32_t stamp = 0;
+  std::int32_t stamp = 0;  // the stamp of every automatic name of the pass
 };
 
 // Automatic names: "audio_ch_%i_%i.wav" from the channel and the stamp, with "_stp_%li" and the
@@ -43,6 +45,8 @@ std::string ChosenTakeName(std::string_view recordLine, std::string_view takeNam
 
 // The naming pass of one recording: names every armed input's take, asks about conflicts of
 // chosen names, and creates each take with a header announcing stop - record start frames.
+// Automatic names all carry one stamp, the pass's own raised until no take, padded or
+// stamped take name, or backup name of an armed input's record list file made from it exists.
 NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input);
 
 // "r_name", "R_name", "ri_name": the text after the first '_' becomes the take name and the

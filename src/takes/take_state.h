@@ -19,6 +19,9 @@ struct TakeState {
   std::string takeList;                    // one line per input channel: the take's name, or "-"
   std::string recordListText;              // the record list as the last recording read it
   std::array<int, kMaxTracks> recorded{};  // inputs whose take was written
+  // Inputs whose take lost audio to a failed write: the system's reason. Such a take keeps
+  // what was written under its own name and is never put in place of another file.
+  std::array<std::string, kMaxTracks> writeFailures;
   std::int32_t stamp = 0;                  // the clock stamp of the last naming pass
   SamplePosition recordStart = 0;
   SamplePosition recordLength = 0;

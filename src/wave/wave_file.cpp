@@ -11,6 +11,15 @@
 #include "wave/wave_layout.h"
 
 namespace tapeloom {
+namespace {
+
+FileFaultHook faultHook = nullptr;
+
+int InjectedFault(const FileDescriptor& file) { return faultHook != nullptr ? faultHook(file.get()) : 0; }
+
+}  // namespace
+
+void SetFileFaultHook(FileFaultHook hook) { faultHook = hook; }
 
 FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 
@@ -41,6 +50,16 @@ FileDescriptor OpenForUpdate(const std::string& path) {
 
 FileDescriptor CreateOrTruncate(const std::string& path) {
   return FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_LARGEFILE, 0666));
+}
+
+FileDescriptor CreateExclusive(const std::string& path) {
+  return FileDescriptor(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0666));
+}
+
+int SyncToDisk(const FileDescriptor& file) {
+  if (const int fault = InjectedFault(file); fault != 0) return fault;
+  return ::fsync(file.get()) == 0 ? 0 : errno;
 }
 
 std::string ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead& head) {
@@ -85,6 +104,7 @@ std::int64_t ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<
 }
 
 std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {
+  if (const int fault = InjectedFault(file); fault != 0) return std::strerror(fault);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n =

@@ -40,6 +40,12 @@ class FileDescriptor {
 FileDescriptor OpenForReading(const std::string& path);
 FileDescriptor OpenForUpdate(const std::string& path);     // reading and writing in place
 FileDescriptor CreateOrTruncate(const std::string& path);  // writing, from an empty file
+// Reading and writing a file that did not exist: fails (EEXIST) when anything of that name is
+// there, a symbolic link included, so that nothing is truncated or written through a link.
+FileDescriptor CreateExclusive(const std::string& path);
+
+// Flushes the file's data to the disk (fsync). Returns 0, or the errno of the failure.
+int SyncToDisk(const FileDescriptor& file);
 
 // The first bytes of a file (up to a given count) and the file's size.
 struct FileHead {
@@ -63,5 +69,11 @@ std::int64_t ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<
 // Writes all of bytes at offset. Returns an empty string, or the system's reason (a short
 // write that makes no progress counts as "No space left on device").
 std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes);
+
+// Test seam for the failures a disk can have: when a hook is set, it is asked before every
+// write and flush of this file layer, and an errno value it returns makes that call fail with
+// it. No hook is set outside tests.
+using FileFaultHook = int (*)(int descriptor);
+void SetFileFaultHook(FileFaultHook hook);
 
 }  // namespace tapeloom

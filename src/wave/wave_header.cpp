@@ -1,5 +1,7 @@
 #include "wave/wave_header.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -47,19 +49,30 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
 }
 
 std::string MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
-                        int channels) {
-  FileDescriptor file = CreateOrTruncate(path);
+                        int channels, Placement placement) {
+  FileDescriptor file = placement == Placement::kReplace ? CreateOrTruncate(path) : CreateExclusive(path);
   if (!file) return std::strerror(errno);
-  const WaveHeader header = ComposeWaveHeader(sampleRate, bits, frameCount, channels);
-  std::string failure = WriteAt(file, 0, header);
-  if (!failure.empty()) return failure;
-  if (const int error = file.Close(); error != 0) return std::strerror(error);
-  return {};
+  std::string failure = WriteWaveHeader(file, sampleRate, bits, frameCount, channels);
+  if (const int error = file.Close(); error != 0 && failure.empty()) failure = std::strerror(error);
+  // A file with part of a header is no wave file: it does not stay under the name.
+  if (!failure.empty()) ::unlink(path.c_str());
+  return failure;
+}
+
+std::string WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
+                            int channels) {
+  return WriteAt(file, 0, ComposeWaveHeader(sampleRate, bits, frameCount, channels));
 }
 
 std::string FIX_SIZE(const std::string& path) {
   FileDescriptor file = OpenForUpdate(path);
   if (!file) return std::strerror(errno);
+  if (std::string failure = FixSize(file); !failure.empty()) return failure;
+  if (const int error = file.Close(); error != 0) return std::strerror(error);
+  return {};
+}
+
+std::string FixSize(const FileDescriptor& file) {
   FileHead head;
   if (std::string failure = ReadWaveHead(file, head); !failure.empty()) return failure;
   const std::optional<std::uint32_t> data = FindDataTag(head.bytes);
@@ -71,9 +84,7 @@ std::string FIX_SIZE(const std::string& path) {
   Decon4(Clamp32(fileSize - (*data + 8)), size);
   if (std::string failure = WriteAt(file, *data + 4, size); !failure.empty()) return failure;
   Decon4(Clamp32(fileSize - 8), size);
-  if (std::string failure = WriteAt(file, 4, size); !failure.empty()) return failure;
-  if (const int error = file.Close(); error != 0) return std::strerror(error);
-  return {};
+  return WriteAt(file, 4, size);
 }
 
 void EndForOwnFileWithoutData() {

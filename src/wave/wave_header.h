@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "wave/file_creation.h"
+#include "wave/wave_file.h"
+
 namespace tapeloom {
 
 inline constexpr std::size_t kWaveHeaderBytes = 44;
@@ -19,15 +22,23 @@ using WaveHeader = std::array<unsigned char, kWaveHeaderBytes>;
 // so that the RIFF size still fits (files of 2 GiB and more are not supported in any case).
 WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t frameCount, int channels);
 
-// Creates the file (or truncates an existing one) and writes the canonical header into it.
-// Callers pass 24 bits, 1 channel for takes, temporary files and split exports, and 2 for
-// the interleaved export; frameCount is the planned length, which the caller then appends.
+// Creates the file and writes the canonical header into it. Callers pass 24 bits, 1 channel
+// for takes, temporary files and split exports, and 2 for the interleaved export; frameCount
+// is the planned length, which the caller then appends. The file is created exclusively
+// (EEXIST when anything of that name exists, a link included) unless the caller lets it
+// replace an existing file (kReplace truncates it: the user asked for that file to go).
 //
 // Returns an empty string on success. Otherwise the system's reason: the file could not be
-// created, or the header was not written whole. It prints nothing: the caller reports the
-// failure with the file name and must not append samples to the file.
+// created, or the header was not written whole (the file is then removed). It prints nothing:
+// the caller reports the failure with the file name.
 [[nodiscard]] std::string MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits,
-                                      std::int64_t frameCount, int channels);
+                                      std::int64_t frameCount, int channels,
+                                      Placement placement = Placement::kKeepExisting);
+
+// Writes the canonical header at the start of an open file. Returns an empty string or the
+// system's reason.
+[[nodiscard]] std::string WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits,
+                                          std::int64_t frameCount, int channels);
 
 // After a file has been rewritten or extended: sets the data size to the bytes that really
 // follow the data chunk header, and the RIFF size at offset 4 to the file size - 8, so that
@@ -39,6 +50,8 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
 // the system's reason when the file cannot be opened, read or written; the caller reports
 // it with the file name.
 [[nodiscard]] std::string FIX_SIZE(const std::string& path);
+// The same on a file open for reading and writing.
+[[nodiscard]] std::string FixSize(const FileDescriptor& file);
 
 // Prints "Can't find data block in wave file!" and ends the program with the status for a
 // file that Tapeloom wrote and that has no data chunk. The size correction, padding and

@@ -4,6 +4,7 @@
 
 #include "app/settings_file.h"
 #include "app/text_file.h"
+#include "support/file_faults.h"
 #include "support/temp_dir.h"
 
 namespace tapeloom {
@@ -375,10 +376,53 @@ TEST(ReplaceFileAtomically, ReplacesWholeOrNotAtAll) {
   EXPECT_EQ(dir.Read("param.txt"), "new\n");
   EXPECT_FALSE(dir.Exists("param.txt.tmp"));
 
-  // The temporary file cannot be made: the old file stays as it was and the reason is given.
-  std::filesystem::create_directory(dir / "param.txt.tmp");
-  EXPECT_EQ(ReplaceFileAtomically(path, "lost\n"), "Is a directory");
-  EXPECT_EQ(dir.Read("param.txt"), "new\n");
+  // Nothing can take the place of a directory: the old file stays as it was, the reason is
+  // given and no temporary is left.
+  std::filesystem::create_directory(dir / "folder");
+  EXPECT_EQ(ReplaceFileAtomically((dir / "folder").string(), "lost\n"), "Is a directory");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "param.txt and folder";
+
+  // Every write or flush failing in turn: the old text stays and the reason is given.
+  std::string result;
+  const int failurePoints = test::SweepWriteFailures(
+      [&] { result = ReplaceFileAtomically(path, std::string(100000, 'n')); },
+      [&](int) {
+        EXPECT_EQ(result, "Input/output error");
+        EXPECT_EQ(dir.Read("param.txt"), "new\n");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary left";
+      });
+  EXPECT_EQ(failurePoints, 2) << "the text and the flush";
+  EXPECT_EQ(result, "");
+  EXPECT_EQ(dir.Read("param.txt"), std::string(100000, 'n'));
+}
+
+TEST(ReplaceFileAtomically, NeverTouchesWhatCarriesTheTemporarysName) {
+  // A user's file, a link to another file and a link to nowhere under the temporary's name.
+  enum class Planted { kFile, kLink, kDanglingLink };
+  for (const Planted planted : {Planted::kFile, Planted::kLink, Planted::kDanglingLink}) {
+    SCOPED_TRACE(static_cast<int>(planted));
+    test::TempDir dir;
+    dir.Write("param.txt", "old\n");
+    dir.Write("other.txt", "the file a link points to\n");
+    const std::filesystem::path temp = dir / "param.txt.tmp";
+    const std::filesystem::path linkTarget = dir / (planted == Planted::kLink ? "other.txt" : "none.txt");
+    if (planted == Planted::kFile) {
+      dir.Write("param.txt.tmp", "a user's file\n");
+    } else {
+      std::filesystem::create_symlink(linkTarget, temp);
+    }
+    EXPECT_EQ(ReplaceFileAtomically((dir / "param.txt").string(), "new\n"), "");
+    EXPECT_EQ(dir.Read("param.txt"), "new\n");
+    EXPECT_EQ(dir.Read("other.txt"), "the file a link points to\n");
+    if (planted == Planted::kFile) {
+      EXPECT_EQ(dir.Read("param.txt.tmp"), "a user's file\n");
+    } else {
+      EXPECT_EQ(std::filesystem::read_symlink(temp), linkTarget);
+    }
+    EXPECT_FALSE(dir.Exists("none.txt"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no temporary left";
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <regex>
 
 #include "support/console_harness.h"
@@ -394,6 +395,45 @@ TEST_F(TransportConsole, FailedTakeWritesAreReportedOnceAndTheAudioKept) {
   const std::vector<std::int32_t> kept =
       Unpack24(std::span<const unsigned char>(ReadBytes(session / "a_t.wav")).subspan(44));
   for (std::size_t j = 0; j < kept.size(); ++j) ASSERT_EQ(kept[j], InputSample(static_cast<std::int64_t>(j), 0));
+}
+
+TEST_F(TransportConsole, ARecordingThatWouldRecordNothingIsCancelledBeforeItStarts) {
+  CardInput(50000);
+  Track("t1.wav", 20000, 0);
+  session.Write("play.txt", "t1.wav\n");
+  session.Write("card-out.raw", "");
+  struct Case {
+    const char* recordList;
+    const char* word;
+    std::optional<long> fileSizeLimit;  // room for no take header
+    std::string message;
+  };
+  const std::string nothingArmed =
+      "No input is armed in record.txt, so nothing would be recorded: the recording is cancelled.\n";
+  const std::string noTakes =
+      "No take could be created for the inputs armed in record.txt: the recording is cancelled.\n";
+  const Case cases[] = {
+      {"-\n-\n", "R", std::nullopt, nothingArmed},
+      {"", "r", std::nullopt, nothingArmed},
+      {"-\n-\nbeyond-the-inputs.wav\n", "ri", std::nullopt, nothingArmed},
+      {"no-dir/a.wav\n-\n", "R_x", std::nullopt, "Can't open no-dir/a_x.wav for recording\n" + noTakes},
+      {"a.wav\nb.wav\n", "r", 40, "Can't open audio_ch_1_"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.word) + " with " + c.recordList);
+    session.Write("record.txt", c.recordList);
+    session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\no\t8192\n");
+    const std::vector<std::string> before = session.Files();
+    last = session.Run(std::string(c.word) + "\n", std::chrono::seconds(120), c.fileSizeLimit);
+    EXPECT_EQ(last.status, 0) << last.err;
+    const std::string out = AfterDriverReport(last.out);
+    const std::string status = "Play: 0.00   Rec: 0.00   Stop: 0.17   Mem: 0.00\n";
+    EXPECT_TRUE(out.starts_with(status + c.message)) << out;
+    EXPECT_TRUE(out.ends_with(noTakes + status) || out.ends_with(nothingArmed + status)) << "the prompt returns";
+    EXPECT_EQ(out.find("Recording"), std::string::npos) << "no run and no take menu";
+    EXPECT_EQ(ReadBytes(session / "card-out.raw").size(), 0u) << "nothing played";
+    EXPECT_EQ(session.Files(), before) << "no take left behind";
+  }
 }
 
 TEST_F(TransportConsole, ExitAsksForAListThatHasGoneMissing) {

@@ -169,9 +169,11 @@ TEST_F(CommandLoopConsole, WordsOfFeaturesNotBuiltYetDoNothing) {
 }
 
 TEST_F(CommandLoopConsole, FailedSaveLeavesTheOldFileAndSaysWhy) {
-  std::filesystem::create_directory(session / "param.txt.tmp");
-  const std::string out = Prompted("", "s\nx\n");
-  EXPECT_NE(out.find("Could not write param.txt: Is a directory\n"), std::string::npos) << out;
+  // Room for the old settings but not for the whole new text.
+  session.Write("param.txt", SimCardParams(2, 2, 4, 128));
+  last = session.Run("s\nx\n", std::chrono::seconds(120), 200);
+  const std::string out = last.out;
+  EXPECT_NE(out.find("Could not write param.txt: File too large\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("Stored Settings"), std::string::npos);
   EXPECT_EQ(session.Read("param.txt"), SimCardParams(2, 2, 4, 128));
 }

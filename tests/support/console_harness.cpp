@@ -1,6 +1,7 @@
 #include "support/console_harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <sstream>
-#include <thread>
 
 #include "support/run_command.h"
 
@@ -46,6 +46,46 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
   return pointers;
 }
 
+// A pipe whose read end does not block; both ends close when it goes.
+struct Pipe {
+  Pipe() {
+    int ends[2] = {-1, -1};
+    EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    read = ends[0];
+    write = ends[1];
+    ::fcntl(read, F_SETFL, O_NONBLOCK);
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  ~Pipe() {
+    if (read >= 0) ::close(read);
+    CloseWriteEnd();
+  }
+  void CloseWriteEnd() {
+    if (write >= 0) ::close(write);
+    write = -1;
+  }
+  // Appends what can be read now.
+  void Drain(std::string& to) const {
+    char block[65536];
+    for (;;) {
+      const ssize_t n = ::read(read, block, sizeof block);
+      if (n <= 0) return;
+      to.append(block, static_cast<std::size_t>(n));
+    }
+  }
+  // Appends everything up to the end of the pipe (every writer gone).
+  void DrainToEnd(std::string& to) const {
+    ::fcntl(read, F_SETFL, 0);
+    char block[65536];
+    ssize_t n = 0;
+    while ((n = ::read(read, block, sizeof block)) > 0) to.append(block, static_cast<std::size_t>(n));
+  }
+
+  int read = -1;
+  int write = -1;
+};
+
 }  // namespace
 
 std::string SimCardParams(int inputs, int outputs, int ch, int buf) {
@@ -76,8 +116,8 @@ std::vector<std::string> ConsoleSession::Files() const {
   return names;
 }
 
-RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeout,
-                              std::optional<long> fileSizeLimit) const {
+RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeout, std::optional<long> fileSizeLimit,
+                              const std::function<void(pid_t)>& whileRunning) const {
   const std::filesystem::path io = root_.path() / "io";
   WriteFileBytes(io / "stdin", input);
 
@@ -89,15 +129,23 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   std::vector<std::string> environment = ChildEnvironment();
   std::vector<char*> envp = Pointers(environment);
 
+  // Output goes through pipes, read while the program runs: a file size limit set for the
+  // program does not apply to them.
+  Pipe out;
+  Pipe err;
   SpawnActions actions;
   posix_spawn_file_actions_addopen(actions.get(), 0, (io / "stdin").c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), 1, (io / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(actions.get(), 2, (io / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(actions.get(), out.write, 1);
+  posix_spawn_file_actions_adddup2(actions.get(), err.write, 2);
+  posix_spawn_file_actions_addclose(actions.get(), out.read);
+  posix_spawn_file_actions_addclose(actions.get(), err.read);
   posix_spawn_file_actions_addchdir_np(actions.get(), session_.c_str());
 
   std::fflush(nullptr);
   pid_t child = 0;
   const int spawned = ::posix_spawnp(&child, argv[0], actions.get(), nullptr, argv.data(), envp.data());
+  out.CloseWriteEnd();
+  err.CloseWriteEnd();
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
     return {};
@@ -107,20 +155,25 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   int wstatus = 0;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
+    pollfd fds[] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
+    ::poll(fds, 2, 1);
+    out.Drain(result.out);
+    err.Drain(result.err);
     const pid_t done = ::waitpid(child, &wstatus, WNOHANG);
     if (done == child) break;
+    if (whileRunning) whileRunning(child);
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(child, SIGKILL);
       ::waitpid(child, &wstatus, 0);
       ADD_FAILURE() << "tapeloom did not finish within " << timeout.count() << " s";
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  // What the program wrote last, up to the end of the pipes.
+  out.DrainToEnd(result.out);
+  err.DrainToEnd(result.err);
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.status = 128 + WTERMSIG(wstatus);
-  result.out = ReadFileBytes(io / "stdout");
-  result.err = ReadFileBytes(io / "stderr");
   return result;
 }
 

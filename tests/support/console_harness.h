@@ -4,9 +4,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,9 +43,12 @@ class ConsoleSession {
 
   // Runs tapeloom here with `input` on standard input. A run that outlives the timeout is
   // killed and fails the test. fileSizeLimit, when given, is the largest file in bytes the
-  // program may write (prlimit --fsize), to make writes fail as on a full disk.
+  // program may write (prlimit --fsize), to make writes fail as on a full disk; its output
+  // goes through pipes, which the limit does not cut. whileRunning, when given, is called
+  // about every millisecond with the program's process id while it runs (to signal it).
   RunResult Run(std::string_view input, std::chrono::seconds timeout = std::chrono::seconds(120),
-                std::optional<long> fileSizeLimit = std::nullopt) const;
+                std::optional<long> fileSizeLimit = std::nullopt,
+                const std::function<void(pid_t)>& whileRunning = {}) const;
 
  private:
   TempDir root_;

@@ -154,7 +154,9 @@ TEST_F(Insertion, AWriteFailureKeepsWhatWasWrittenAndTheTake) {
     const test::FileSizeLimit limit(44 + 3 * 2000);  // room for 1100 of the take's frames
     printed = Insert(900, 2000, 480);
   }
-  EXPECT_EQ(printed, "Invalid crossfade for source file at sample 2420\nCan't write to old.wav: File too large\n");
+  EXPECT_EQ(printed,
+            "Invalid crossfade for source file at sample 2420\nCan't write to old.wav: File too large\n"
+            "take.wav was not inserted into old.wav; the take is kept\n");
   EXPECT_FALSE(inserted);
   Samples expected(old.begin(), old.begin() + 900);
   expected.insert(expected.end(), take.begin(), take.begin() + 1100);

@@ -76,18 +76,14 @@ TEST_F(ListOperations, StampsFlaggedLinesOnTheirStems) {
   EXPECT_EQ(dir.Read("x_stp_96000.wav"), "x.y.wav");
 }
 
-TEST_F(ListOperations, RemovingAStampRenamesToTheNameBeforeIt) {
-  dir.Write("audio_ch_1_5_stp_96000.wav", "take");
-  dir.Write("audio_ch_1_5.wav", "an older file of that name");
-  dir.Write("plain.wav", "plain");
-  EXPECT_EQ(Printed([] {
-              EXPECT_TRUE(REMOVE_STAMP("audio_ch_1_5_stp_96000.wav"));
-              EXPECT_TRUE(REMOVE_STAMP("plain.wav"));
-              EXPECT_FALSE(REMOVE_STAMP("gone_stp_1.wav"));
-            }),
-            "");
-  EXPECT_EQ(Files(), (Names{"audio_ch_1_5.wav", "plain.wav"}));
-  EXPECT_EQ(dir.Read("audio_ch_1_5.wav"), "take");
+TEST(TakeFileNames, StampsBackupsAndTheirRemoval) {
+  EXPECT_EQ(StampRemovedName("audio_ch_1_5_stp_96000.wav"), "audio_ch_1_5.wav");
+  EXPECT_EQ(StampRemovedName("a_stp_b_stp_1.wav"), "a.wav") << "cut at the first";
+  EXPECT_EQ(StampRemovedName("plain.wav"), "plain.wav");
+  EXPECT_EQ(StampedName("take", 0), "take_stp_0.wav");
+  EXPECT_EQ(StampedName("dir/x.y.wav", -7), "dir/x_stp_-7.wav");
+  EXPECT_EQ(BackupName("gtr.take.wav", 250000000), "gtr_bkup_250000000.wav");
+  EXPECT_EQ(BackupName("nodot", -3), "nodot_bkup_-3.wav");
 }
 
 TEST_F(ListOperations, RemovesTheFilesOfTheFirstCountLines) {
@@ -224,14 +220,29 @@ TEST_F(Padding, EveryFailureLeavesTheTakeAsItWas) {
   EXPECT_EQ(test::ReadBytes("take.wav"), take);
   EXPECT_EQ(Files(), Names{"take.wav"});
 
-  std::filesystem::create_directory(dir / "temp_pad.wav");
-  EXPECT_EQ(Printed([] { EXPECT_FALSE(PAD_FILE("take.wav", 1000)); }),
-            "Can't create temp_pad.wav: Is a directory\ntake.wav was not padded; it is unchanged\n");
+  EXPECT_EQ(Printed([] { EXPECT_FALSE(PadTake("take.wav", 1000, "no-dir/take.wav", Placement::kKeepExisting)); }),
+            "Can't create no-dir/temp_pad.wav: No such file or directory\ntake.wav was not padded; it is unchanged\n");
   EXPECT_EQ(test::ReadBytes("take.wav"), take);
 
   EXPECT_EQ(Printed([] { EXPECT_FALSE(PAD_FILE("gone.wav", 1000)); }),
             "Can't open gone.wav: No such file or directory\n");
-  EXPECT_EQ(Files(), (Names{"take.wav", "temp_pad.wav"}));
+  EXPECT_EQ(Files(), (Names{"take.wav"}));
+}
+
+TEST_F(Padding, ANewNameIsNeverTakenFromAFileThatHasIt) {
+  test::WriteWave("take_stp_3.wav", {1, 2, 3});
+  const Bytes take = test::ReadBytes("take_stp_3.wav");
+  dir.Write("take.wav", "a file that appeared under the padded name");
+  EXPECT_EQ(Printed([] { EXPECT_FALSE(PadTake("take_stp_3.wav", 2, "take.wav", Placement::kKeepExisting)); }),
+            "Can't create take.wav: File exists\ntake_stp_3.wav was not padded; it is unchanged\n");
+  EXPECT_EQ(dir.Read("take.wav"), "a file that appeared under the padded name");
+  EXPECT_EQ(test::ReadBytes("take_stp_3.wav"), take);
+  EXPECT_EQ(Files(), (Names{"take.wav", "take_stp_3.wav"}));
+
+  ::unlink("take.wav");
+  EXPECT_EQ(Printed([] { EXPECT_TRUE(PadTake("take_stp_3.wav", 2, "take.wav", Placement::kKeepExisting)); }), "");
+  EXPECT_EQ(test::SamplesOf("take.wav"), (Samples{0, 0, 1, 2, 3}));
+  EXPECT_EQ(test::ReadBytes("take_stp_3.wav"), take) << "only read";
 }
 
 TEST_F(Padding, AFileWithoutDataChunkEndsTheProgramBeforeAnythingIsWritten) {
@@ -267,21 +278,27 @@ TEST_F(Backup, CopiesEveryByteUnderTheStemAndNumber) {
   EXPECT_EQ(dir.Read("long_bkup_7.wav"), dir.Read("long.wav"));
 }
 
-TEST_F(Backup, FailuresReturnZeroWithoutTheCopiedLine) {
+TEST_F(Backup, FailuresReturnZeroAndLeaveNoBackupFile) {
   dir.Write("a.wav", std::string(10000, 'a'));
   std::filesystem::create_directory(dir / "a_bkup_1.wav");
+  dir.Write("a_bkup_3.wav", "an earlier backup of the same stamp");
   std::string printed = Printed([] {
     EXPECT_EQ(COPY_FILE(1, "gone.wav"), 0);
     EXPECT_EQ(COPY_FILE(1, "a.wav"), 0);
+    EXPECT_EQ(COPY_FILE(3, "a.wav"), 0);
   });
-  EXPECT_EQ(printed, "File gone.wav does not exist\nCannot create backup file a_bkup_1.wav\n");
+  EXPECT_EQ(printed,
+            "File gone.wav does not exist\n"
+            "Can't create a_bkup_1.wav: File exists\nCannot create backup file a_bkup_1.wav\n"
+            "Can't create a_bkup_3.wav: File exists\nCannot create backup file a_bkup_3.wav\n");
+  EXPECT_EQ(dir.Read("a_bkup_3.wav"), "an earlier backup of the same stamp");
   {
     const test::FileSizeLimit limit(6000);
     printed = Printed([] { EXPECT_EQ(COPY_FILE(2, "a.wav"), 0); });
   }
-  EXPECT_EQ(printed, "Can't write to a_bkup_2.wav: File too large\n");
+  EXPECT_EQ(printed, "Can't write to a_bkup_2.wav.tmp: File too large\nCannot create backup file a_bkup_2.wav\n");
   EXPECT_EQ(dir.Read("a.wav"), std::string(10000, 'a'));
-  EXPECT_EQ(dir.Read("a_bkup_2.wav"), std::string(6000, 'a')) << "what was written stays";
+  EXPECT_EQ(Files(), (Names{"a.wav", "a_bkup_1.wav", "a_bkup_3.wav"})) << "no part of a backup is left";
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <ctime>
 #include <regex>
 
 #include "support/console_harness.h"
@@ -75,6 +77,16 @@ class TakeMenuConsole : public ConsoleTest {
   std::vector<std::string> FilesBeforeTakes() const {
     return {"card-in.raw", "card-out.raw", "param.txt", "play.txt", "record.txt"};
   }
+  // Back to the files of SetUp, for the next case of a table.
+  void Reset() {
+    for (const std::string& name : session.Files()) {
+      if (name != "card-in.raw") std::filesystem::remove(session / name);
+    }
+    session.Write("record.txt", "a.wav\nb.wav\n");
+    session.Write("play.txt", "");
+  }
+  // The stamp the clock gives now.
+  static std::int32_t Now() { return static_cast<std::int32_t>(std::time(nullptr) - 1349885340); }
 };
 
 TEST_F(TakeMenuConsole, FullMenuText) {
@@ -288,6 +300,159 @@ TEST_F(TakeMenuConsole, TakesFromRecordingAtThePlayStartUseTheirOwnRecordStart) 
   const std::vector<std::string> padded = Matching("audio_ch_1_[0-9]+\\.wav");
   ASSERT_EQ(padded.size(), 1u);
   EXPECT_EQ(Samples(padded[0]).size(), 20480u + 10240u) << "padded by the run's record start";
+}
+
+}  // namespace
+}  // namespace tapeloom::test
+
+namespace tapeloom::test {
+namespace {
+
+TEST_F(TakeMenuConsole, RepeatedStampsNeverReplaceAFile) {
+  // A clock without a battery gives stamps it gave before. Files under every name that the
+  // stamps of the coming minute give are never replaced, whatever the menu is asked to do.
+  struct Case {
+    std::string answers;
+    int start;
+    std::vector<std::string> planted;  // patterns, %d for the stamp
+  };
+  const std::vector<std::string> all = {"audio_ch_1_%d.wav", "audio_ch_2_%d_stp_0.wav", "a_bkup_%d.wav"};
+  const Case cases[] = {
+      {"stp\n", 0, {"audio_ch_1_%d_stp_0.wav", "audio_ch_2_%d_stp_0.wav"}},
+      {"pad\n", kRecordStart, {"audio_ch_1_%d.wav", "audio_ch_2_%d.wav"}},
+      {"cin\n", kRecordStart, {"a_bkup_%d.wav"}},
+      {"cin\n", 0, {"a_bkup_%d.wav", "b_bkup_%d.wav"}},
+      {"ins\n", kRecordStart, all},
+      {"app\nv1\n", kRecordStart, all},
+      {"aws\nv1\n", kRecordStart, all},
+      {"awp\nv1\n", kRecordStart, all},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers + " from " + std::to_string(c.start));
+    Reset();
+    OldFile("a.wav", 40000);
+    std::map<std::string, std::string> planted;
+    const std::int32_t now = Now();
+    for (std::int32_t stamp = now - 2; stamp <= now + 60; ++stamp) {
+      for (const std::string& pattern : c.planted) {
+        std::string name = pattern;
+        name.replace(name.find("%d"), 2, std::to_string(stamp));
+        planted[name] = "an earlier file called " + name;
+        session.Write(name, planted[name]);
+      }
+    }
+    const std::string out = Record(c.answers, "", c.start);
+    EXPECT_EQ(out.find("Can't"), std::string::npos) << out;
+    for (const auto& [name, content] : planted) ASSERT_EQ(session.Read(name), content) << name;
+    EXPECT_TRUE(Matching("audio_ch_.*_stp_" + std::to_string(kRecordStart) + "\\.wav").empty())
+        << "every take was settled";
+  }
+}
+
+TEST_F(TakeMenuConsole, ABackupThatFailsLeavesNoFileUnderItsNameAndTheFileUnchanged) {
+  OldFile("a.wav", 100000);  // 300 kB: more than the limit below lets any file hold
+  const Bytes old = ReadBytes(session / "a.wav");
+  session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\ne\t10240\no\t20480\n");
+  last = session.Run("R\ncin\n", std::chrono::seconds(120), 100000);
+  EXPECT_EQ(last.status, 0);
+  EXPECT_TRUE(std::regex_search(last.out, std::regex("Can't write to a_bkup_[0-9]+\\.wav\\.tmp: File too large\n"
+                                                     "Cannot create backup file a_bkup_[0-9]+\\.wav\n")))
+      << last.out;
+  EXPECT_EQ(last.out.find("Copied"), std::string::npos);
+  EXPECT_TRUE(Matching(".*bkup.*").empty()) << "neither a backup nor its temporary";
+  EXPECT_EQ(ReadBytes(session / "a.wav"), old) << "without its backup the file is not changed";
+  EXPECT_EQ(Samples(Take(1)), Recorded(0, 0)) << "its take is kept";
+  EXPECT_EQ(Samples("b.wav"), Recorded(1, kRecordStart)) << "b.wav did not exist: no backup needed";
+}
+
+TEST_F(TakeMenuConsole, ABackupKilledWhileItIsWrittenLeavesNoFileUnderItsName) {
+  // Long enough that the copy is caught in the act.
+  const std::size_t frames = 12 * 1000 * 1000;
+  Bytes big = WaveBuilder().DataSize(static_cast<std::uint32_t>(3 * frames)).Build();
+  big.resize(44 + 3 * frames);
+  for (std::size_t i = 44; i < big.size(); ++i) big[i] = static_cast<unsigned char>(i * 131 + i / 977);
+  WriteBytes(session / "a.wav", big);
+  session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\ne\t10240\no\t20480\n");
+  bool killed = false;
+  last = session.Run("R\ncin\n", std::chrono::seconds(120), std::nullopt, [&](pid_t pid) {
+    if (!killed && !Matching(".*bkup.*").empty()) {
+      ::kill(pid, SIGKILL);
+      killed = true;
+    }
+  });
+  ASSERT_TRUE(killed) << "no backup was begun";
+  EXPECT_EQ(last.status, 128 + SIGKILL);
+  for (const std::string& name : Matching("a_bkup_[0-9]+\\.wav")) {
+    EXPECT_TRUE(ReadBytes(session / name) == big) << "a backup under its name is whole";
+  }
+  EXPECT_TRUE(ReadBytes(session / "a.wav") == big);
+  EXPECT_EQ(Samples(Take(1)), Recorded(0, 0));
+}
+
+TEST_F(TakeMenuConsole, FilesAndLinksUnderTheNamesOfTemporariesAreLeftAlone) {
+  struct Case {
+    const char* temporary;
+    const char* answers;
+    const char* done;  // what the command printed when it had done its work
+  };
+  const Case cases[] = {
+      {"temp_pad.wav", "pad\n", ""},
+      {"xfade_temp1.wav", "ins\n", ""},
+      {"xfade_temp2.wav", "ins\n", ""},
+      {"param.txt.tmp", "del\ns\n", "\nStored Settings\n"},
+  };
+  for (const Case& c : cases) {
+    for (const bool link : {false, true}) {
+      SCOPED_TRACE(std::string(c.temporary) + (link ? " as a link" : " as a file"));
+      Reset();
+      OldFile("a.wav", 40000);
+      OldFile("b.wav", 40000);
+      session.Write("elsewhere.txt", "the file the link points to");
+      if (link) {
+        std::filesystem::create_symlink(session / "elsewhere.txt", session / c.temporary);
+      } else {
+        session.Write(c.temporary, "a user's file");
+      }
+      session.Write("card-out.raw", "");
+      session.Write("param.txt", "");
+      const std::vector<std::string> before = session.Files();
+      const std::string out = Record(c.answers, "xfade\t10.0\n");
+      EXPECT_NE(out.find(c.done), std::string::npos) << out;
+      EXPECT_EQ(out.find("Can't"), std::string::npos) << out;
+      EXPECT_EQ(session.Read("elsewhere.txt"), "the file the link points to");
+      EXPECT_EQ(std::filesystem::is_symlink(session / c.temporary), link);
+      if (!link) {
+        EXPECT_EQ(session.Read(c.temporary), "a user's file");
+      }
+      if (std::string(c.answers) == "ins\n") {
+        EXPECT_EQ(Samples("a.wav")[kRecordStart + 480], InputSample(480, 0)) << "the take went in";
+        EXPECT_EQ(session.Files(), before) << "no temporary is left and the takes are gone";
+      }
+      if (std::string(c.answers) == "pad\n") {
+        EXPECT_EQ(Samples(Take(1)), Recorded(0, kRecordStart)) << "the take was padded";
+      }
+    }
+  }
+}
+
+TEST_F(TakeMenuConsole, TakesWhoseWritingFailedAreNamedAndLeftAsTheyAre) {
+  // Room for the first blocks of each take only.
+  for (const char* answers : {"rep\n", "ins\n", "pad\n", "stp\n", "awp\nv1\n"}) {
+    SCOPED_TRACE(answers);
+    Reset();
+    session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\ne\t10240\no\t20480\n");
+    last = session.Run(std::string("R\n") + answers, std::chrono::seconds(120), 20000);
+    EXPECT_EQ(last.status, 0);
+    for (int channel : {1, 2}) {
+      const std::string take = Take(channel);
+      EXPECT_NE(last.out.find(take + " was left as it is: writing it failed during the recording (File too large)\n"),
+                std::string::npos)
+          << last.out;
+      EXPECT_EQ(ReadBytes(session / take).size(), 20000u) << "what was written is kept";
+    }
+    EXPECT_FALSE(session.Exists("a.wav"));
+    EXPECT_FALSE(session.Exists("b.wav"));
+  }
 }
 
 }  // namespace

@@ -98,13 +98,51 @@ TEST_F(NamingPassTest, ATakeThatCannotBeCreatedIsADashAndItsReasonIsKept) {
   EXPECT_EQ(takes.failures[1], "");
 }
 
-TEST_F(NamingPassTest, AutomaticNamesStepPastExistingFiles) {
+TEST_F(NamingPassTest, TheStampIsRaisedPastEveryNameTheTakeMenuCanMakeFromIt) {
+  // A clock that came back to 500: a file under any name derived from that stamp moves the
+  // whole recording on to the next stamp, for every channel alike.
+  struct Case {
+    SamplePosition recordStart;
+    std::vector<std::string> planted;
+    std::int32_t stamp;
+  };
+  const Case cases[] = {
+      {0, {}, 500},
+      {0, {"audio_ch_3_500.wav"}, 501},                          // the take
+      {96000, {"audio_ch_3_500_stp_96000.wav"}, 501},            // the take with its record start
+      {96000, {"audio_ch_1_500.wav"}, 501},                      // the name "pad" gives
+      {0, {"audio_ch_1_500_stp_0.wav"}, 501},                    // the name "stp" gives
+      {0, {"vocal_bkup_500.wav", "vocal_bkup_501.wav"}, 502},    // the backup of "cin"
+      {0, {"gtr_bkup_500.wav", "audio_ch_1_501_stp_0.wav"}, 502},
+      {0, {"audio_ch_2_500_stp_0.wav"}, 500},                    // no input 2 in this pass
+      {96000, {"audio_ch_1_500_stp_0.wav"}, 500},                // "stp" renames nothing then
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "record start " << c.recordStart << ", planted " << c.planted.size());
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+    for (const std::string& name : c.planted) dir.Write(name, "planted");
+    armed = {};
+    armed[0] = armed[2] = 1;
+    const NamedTakes takes = Name({.inputs = 3,
+                                   .recordStart = c.recordStart,
+                                   .stop = c.recordStart + 10,
+                                   .sr = 48000,
+                                   .recordListText = "vocal.wav\nbass.wav\ngtr.take.wav\n",
+                                   .stamp = 500});
+    EXPECT_EQ(takes.stamp, c.stamp);
+    EXPECT_EQ(takes.names[0], AutomaticTakeName(1, c.stamp, c.recordStart));
+    EXPECT_EQ(takes.names[2], AutomaticTakeName(3, c.stamp, c.recordStart));
+    for (const std::string& name : c.planted) EXPECT_EQ(dir.Read(name), "planted") << name;
+  }
+}
+
+TEST_F(NamingPassTest, ALinkThatPointsNowhereIsATakenName) {
+  // Creating the take would otherwise create the file the link points to, elsewhere.
   armed[0] = 1;
-  const NamedTakes first = Name({.inputs = 1, .stop = 10, .sr = 48000});
-  const NamedTakes second = Name({.inputs = 1, .stop = 10, .sr = 48000});
-  EXPECT_NE(first.names[0], second.names[0]);
-  EXPECT_TRUE(dir.Exists(first.names[0]));
-  EXPECT_TRUE(dir.Exists(second.names[0]));
+  std::filesystem::create_symlink(dir / "elsewhere.wav", dir / "audio_ch_1_500.wav");
+  const NamedTakes takes = Name({.inputs = 1, .stop = 10, .sr = 48000, .recordListText = "a.wav\n", .stamp = 500});
+  EXPECT_EQ(takes.names[0], "audio_ch_1_501.wav");
+  EXPECT_FALSE(dir.Exists("elsewhere.wav"));
 }
 
 }  // namespace

@@ -139,14 +139,14 @@ TEST_F(WaveFiles, HeaderWorkedValuesForMonoAndStereo) {
   const std::string path = Path("take.wav");
   for (const std::uint32_t channels : {1, 2}) {
     test::WriteFileBytes(path, std::string(100, 'z'));
-    ASSERT_EQ(MAKE_HEADER(path, 48000, 24, 1000, static_cast<int>(channels)), "");
+    ASSERT_EQ(MAKE_HEADER(path, 48000, 24, 1000, static_cast<int>(channels), Placement::kReplace), "");
     const Bytes h = test::ReadBytes(path);
     EXPECT_EQ(h, WaveBuilder()
                      .Channels(static_cast<int>(channels))
                      .DataSize(3000 * channels)
                      .RiffSize(3000 * channels + 36)
                      .Build())
-        << "the canonical header, the existing file truncated";
+        << "the canonical header, the existing file truncated as asked";
     EXPECT_EQ(Field32(h, 28), 144000u * channels);
     EXPECT_EQ(Field16(h, 32), 3u * channels);
   }
@@ -157,12 +157,28 @@ TEST_F(WaveFiles, HeaderSizesAtTheirLimitsAndFailuresToCreate) {
   ASSERT_EQ(MAKE_HEADER(path, 48000, 24, 0x7FFFFFFF, 2), "");
   EXPECT_EQ(Field32(test::ReadBytes(path), 40), 0xFFFFFFFFu - 36) << "clamped, not wrapped";
   EXPECT_EQ(Field32(test::ReadBytes(path), 4), 0xFFFFFFFFu);
-  ASSERT_EQ(MAKE_HEADER(path, 48000, 24, -5, 1), "");
+  ASSERT_EQ(MAKE_HEADER(path, 48000, 24, -5, 1, Placement::kReplace), "");
   EXPECT_EQ(Field32(test::ReadBytes(path), 40), 0u);
 
   EXPECT_EQ(MAKE_HEADER(Path("no-dir/take.wav"), 48000, 24, 10, 1), std::strerror(ENOENT));
   EXPECT_FALSE(dir_.Exists("no-dir"));
-  EXPECT_EQ(MAKE_HEADER(dir_.path().string(), 48000, 24, 10, 1), std::strerror(EISDIR));
+  EXPECT_EQ(MAKE_HEADER(dir_.path().string(), 48000, 24, 10, 1, Placement::kReplace), std::strerror(EISDIR));
+}
+
+TEST_F(WaveFiles, NewHeadersNeverReplaceAFileOrFollowALink) {
+  // Unless asked to replace, a file of the name, or a link (even one pointing nowhere), is
+  // left as it is and the header is refused.
+  const std::string file = Path("file.wav"), target = Path("target.wav");
+  test::WriteFileBytes(file, "a user's file");
+  test::WriteFileBytes(target, "what a link points to");
+  std::filesystem::create_symlink(target, Path("link.wav"));
+  std::filesystem::create_symlink(Path("nowhere.wav"), Path("dangling.wav"));
+  for (const std::string& name : {file, Path("link.wav"), Path("dangling.wav")}) {
+    EXPECT_EQ(MAKE_HEADER(name, 48000, 24, 10, 1), std::strerror(EEXIST)) << name;
+  }
+  EXPECT_EQ(test::ReadFileBytes(file), "a user's file");
+  EXPECT_EQ(test::ReadFileBytes(target), "what a link points to");
+  EXPECT_FALSE(dir_.Exists("nowhere.wav"));
 }
 
 TEST_F(WaveFiles, SizeCorrectionSetsDataAndRiffSizes) {

@@ -1,0 +1,28 @@
+// What a file operation came to: success, or which operation failed on which file and the
+// system's reason, so that whoever reports it can name all three.
+#pragma once
+
+#include <string>
+
+namespace tapeloom {
+
+struct FileStatus {
+  const char* action = "";  // completes "Can't ... <file>": "create", "write to", "rename", ...
+  std::string file;
+  std::string target;  // a rename's new name, otherwise empty
+  int error = 0;       // the errno value; 0 for success
+
+  static FileStatus Done() { return {}; }
+  static FileStatus Failed(const char* action, std::string file, int error, std::string target = {}) {
+    return {action, std::move(file), std::move(target), error};
+  }
+  bool ok() const { return error == 0; }
+
+  // "Can't write to take.wav: No space left on device" or "Can't rename a to b: File exists".
+  std::string Message() const;
+};
+
+// Prints the status's message and a newline when it is a failure. Returns status.ok().
+bool Report(const FileStatus& status);
+
+}  // namespace tapeloom
