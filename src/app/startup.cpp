@@ -8,6 +8,7 @@
 #include "app/session.h"
 #include "app/settings_file.h"
 #include "app/text_file.h"
+#include "wave/wave_file.h"
 
 namespace tapeloom {
 namespace {
@@ -15,9 +16,10 @@ namespace {
 constexpr const char* kDashes = "-------------------------";
 
 void CreateEmptyFile(const char* name) {
-  // Start-up goes on whether or not the file could be made; the next run asks for a list
-  // that is still missing.
-  if (std::FILE* file = std::fopen(name, "w")) std::fclose(file);
+  // Only when nothing of that name exists: slot 1 may name another list, and the user's
+  // record.txt or play.txt must not be emptied. Start-up goes on whether or not the file could
+  // be made; the next run asks for a list that is still missing.
+  CreateExclusive(name);
 }
 
 void AskFirstRunQuestions(SessionSettings& s, ConsoleInput& input) {

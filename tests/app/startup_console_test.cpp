@@ -140,6 +140,35 @@ TEST_F(StartupConsole, MissingListInUseIsNamedButTheDefaultFileIsCreated) {
   EXPECT_FALSE(session.Exists("takes.txt"));
 }
 
+TEST_F(StartupConsole, AMissingListInUseNeverEmptiesTheDefaultFile) {
+  // The messages are the same, but the user's record.txt and play.txt, and a link of that
+  // name with the file it points to, are left exactly as they are.
+  for (const bool asLinks : {false, true}) {
+    SCOPED_TRACE(asLinks ? "links" : "files");
+    ConsoleSession here;
+    here.Write("param.txt", SimCardParams() + "rec\t1\ttakes.txt\nplay\t1\tsongs.txt\n");
+    const std::string records = asLinks ? "kept-records.txt" : "record.txt";
+    const std::string plays = asLinks ? "kept-plays.txt" : "play.txt";
+    here.Write(records, "vocal.wav\nguitar.wav\n");
+    here.Write(plays, "drums.wav\n");
+    if (asLinks) {
+      std::filesystem::create_symlink(here / records, here / "record.txt");
+      std::filesystem::create_symlink(here / plays, here / "play.txt");
+    }
+    const RunResult run = here.Run("x\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Could not find the record file list called takes.txt\n"
+                           "Created a file called record.txt that you will need.\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("Cound not find the playlist file called songs.txt\n"
+                           "Created a file called play.txt that you will need.\n"),
+              std::string::npos);
+    EXPECT_EQ(here.Read(records), "vocal.wav\nguitar.wav\n");
+    EXPECT_EQ(here.Read(plays), "drums.wav\n");
+    EXPECT_EQ(std::filesystem::is_symlink(here / "record.txt"), asLinks);
+  }
+}
+
 TEST_F(StartupConsole, CountsResolvedFromAnEmptySettingsFile) {
   // An existing but empty param.txt: every default, counts of 2, and it is not rewritten.
   session.Write("param.txt", "");
