@@ -2,10 +2,11 @@
 # Debian packages it needs first (scripts/install-deps.sh; apt-get as root).
 BUILD ?= build
 JOBS ?= $(shell nproc)
-CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev
+# Every build made here treats warnings as errors; a build configured by hand does not.
+CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build test test-native test-sanitize test-armhf demo bench format clean
+.PHONY: all deps deps-armhf build test test-native test-sanitize test-release test-armhf demo bench format clean
 
 all: build
 
@@ -19,9 +20,10 @@ build: deps
 	$(CMAKE_CONFIGURE) -B $(BUILD)/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD)/native
 
-# The whole suite three times: native, under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and cross-built for 32-bit ARM running under qemu. Any failure fails the target.
-test: test-native test-sanitize test-armhf
+# The whole suite four times: native, under AddressSanitizer and UndefinedBehaviorSanitizer,
+# as a Release build, and cross-built for 32-bit ARM running under qemu. Any failure fails the
+# target.
+test: test-native test-sanitize test-release test-armhf
 
 test-native: build
 	cd $(BUILD)/native && $(CTEST)
@@ -30,6 +32,12 @@ test-sanitize: deps
 	$(CMAKE_CONFIGURE) -B $(BUILD)/sanitize -DCMAKE_BUILD_TYPE=Debug -DTAPELOOM_SANITIZE=ON
 	cmake --build $(BUILD)/sanitize
 	cd $(BUILD)/sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+# A packager's first build: Release (-O3), whose optimiser warns where the others do not.
+test-release: deps
+	$(CMAKE_CONFIGURE) -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD)/release
+	cd $(BUILD)/release && $(CTEST)
 
 test-armhf: deps-armhf
 	$(CMAKE_CONFIGURE) -B $(BUILD)/armhf -DCMAKE_BUILD_TYPE=RelWithDebInfo \

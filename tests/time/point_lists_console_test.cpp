@@ -95,8 +95,8 @@ TEST_F(PointListsConsole, AllSixtyFourOfEachSurviveSaveAndRestart) {
   // Every slot filled through the console, from slot 64 down to slot 1.
   std::string input;
   for (int k = 64; k >= 1; --k) {
-    input += "i" + std::to_string(k) + "\no" + std::to_string(k + 100) + "\nio.\n" + std::to_string(k) + "\nr" +
-             std::to_string(k) + "\ni.l\n" + std::to_string(k) + "\n";
+    const std::string slot = std::to_string(k);
+    input += "i" + slot + "\no" + std::to_string(k + 100) + "\nio.\n" + slot + "\nr" + slot + "\ni.l\n" + slot + "\n";
   }
   input += "ll\nn\n7\nseven\nc\ns\n";
   Run("", input);
