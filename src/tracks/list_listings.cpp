@@ -1,10 +1,12 @@
 #include "tracks/list_listings.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "app/session.h"
 #include "app/text_file.h"
 #include "tracks/list_files.h"
+#include "wave/wave_readers.h"
 
 namespace tapeloom {
 namespace {
@@ -87,7 +89,7 @@ int REC_ARM_CHECK(int inputs, char skipChar, const std::string& recordListPath) 
 int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int, kMaxTracks>& solo,
                    const std::string& playListPath,
                    const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign, int mixMode,
-                   const std::array<int, kMaxBusses>& busActive) {
+                   const std::array<int, kMaxBusses>& busActive, std::uint32_t sessionRate) {
   const auto text = ReadWholeFile(playListPath);
   if (!text) {
     std::printf("Playlist file called %s was not found!\n", playListPath.c_str());
@@ -103,6 +105,10 @@ int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int,
     std::printf(solo[static_cast<std::size_t>(t)] == 1 ? "ON\t" : "off\t");
     PrintDestination(t, outputs, busAssign, mixMode, busActive);
     std::printf("\n");
+    // Files the run would refuse are listed without a word: the run says why it leaves them out.
+    if (const std::optional<std::uint32_t> rate = ReadSampleRateQuietly(entry)) {
+      WarnOfOtherRate(entry, *rate, sessionRate);
+    }
   }
   std::puts(kDashes);
   return 1;
@@ -113,7 +119,7 @@ PassOutcome ListListingCommand(Session& session, std::string& word) {
   if (word == "lr") {
     REC_ARM_CHECK(s.inputs, kSkipMark, s.rec[0]);
   } else {
-    PLAY_ARM_CHECK(s.ch, s.outputs, kSkipMark, s.solo, s.play[0], s.busAssign, s.mix, s.busActive);
+    PLAY_ARM_CHECK(s.ch, s.outputs, kSkipMark, s.solo, s.play[0], s.busAssign, s.mix, s.busActive, s.sr);
   }
   std::puts("Enter 'c' to continue");
   word = session.input.WaitFor("c");

@@ -45,6 +45,9 @@ RunLists ResolveRunLists(SessionSettings& s, ConsoleInput& input, const RunListR
     for (std::size_t t = 0; t < tracks && t < played.size(); ++t) {
       if (IsSkipLine(played[t])) continue;
       lists.activeTracks[t] = GET_ATTRIBUTES(played[t], lists.attributes[t]);
+      // Only a track that will be heard is worth the warning: a soloed play drops the others below.
+      const bool soloedOut = request.solo && s.solo[t] == 0;
+      if (lists.activeTracks[t] == 1 && !soloedOut) WarnOfOtherRate(played[t], lists.attributes[t].sampleRate, s.sr);
     }
   }
 

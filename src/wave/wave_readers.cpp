@@ -1,5 +1,8 @@
 #include "wave/wave_readers.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -79,6 +82,26 @@ SamplePosition SEEK_LONG_FILE(int count, char skipChar, const std::string& listP
     longest = std::max(longest, length);
   }
   return longest;
+}
+
+std::optional<std::uint32_t> ReadSampleRateQuietly(const std::string& path) {
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes.
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE | O_NONBLOCK));
+  if (!file) return std::nullopt;
+  struct stat64 status {};
+  if (::fstat64(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  FileHead head;
+  if (!ReadWaveHead(file, head).empty()) return std::nullopt;
+  WaveAttributes attributes;
+  if (ReadWaveAttributes(head.bytes, head.size, attributes) != WaveCheck::kUsable) return std::nullopt;
+  return attributes.sampleRate;
+}
+
+bool WarnOfOtherRate(const std::string& path, std::uint32_t fileRate, std::uint32_t sessionRate) {
+  if (fileRate == sessionRate) return false;
+  std::printf("%s is a %u Hz file; the session runs at %u Hz, so it plays at the wrong speed\n", path.c_str(),
+              static_cast<unsigned>(fileRate), static_cast<unsigned>(sessionRate));
+  return true;
 }
 
 }  // namespace tapeloom

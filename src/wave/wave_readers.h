@@ -3,6 +3,8 @@
 // track) and report every refusal on the console in their own words.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/session_settings.h"
@@ -25,5 +27,15 @@ SamplePosition GET_LENGTH(const std::string& path);
 // passed over; every other one is measured and then named in "Checking file %s\n". Returns 0
 // when nothing was measured, and when the list cannot be read (with a message).
 SamplePosition SEEK_LONG_FILE(int count, char skipChar, const std::string& listPath);
+
+// The sample rate of a file that GET_ATTRIBUTES would accept; nullopt, without a word, for
+// every file it would refuse and for anything but a regular file (a FIFO is not waited on).
+// For listings, which describe the files and leave the refusals to the run.
+std::optional<std::uint32_t> ReadSampleRateQuietly(const std::string& path);
+
+// Tracks are played at the session rate as they are, without conversion, so a file at another
+// rate plays too fast or too slow, and at the wrong pitch. When the rates differ, prints one
+// line saying so, naming the file and both rates, and returns true.
+bool WarnOfOtherRate(const std::string& path, std::uint32_t fileRate, std::uint32_t sessionRate);
 
 }  // namespace tapeloom

@@ -15,11 +15,13 @@ class RunListsTest : public testing::Test {
     settings.ch = 4;
     settings.inputs = 3;
     settings.outputs = 2;
+    settings.sr = 48000;  // the rate WaveBuilder writes
   }
 
-  void Wave(const std::string& name, int frames, int channels = 1) {
-    test::WriteBytes(dir / name,
-                     test::WaveBuilder().Channels(channels).Samples(test::PositionCoded(frames, channels)).Build());
+  void Wave(const std::string& name, int frames, int channels = 1, std::uint32_t rate = 48000) {
+    test::WriteBytes(
+        dir / name,
+        test::WaveBuilder().Channels(channels).SampleRate(rate).Samples(test::PositionCoded(frames, channels)).Build());
   }
 
   RunLists Resolve(const RunListRequest& request, const std::string& answers = "", std::string* printed = nullptr) {
@@ -132,6 +134,56 @@ TEST_F(RunListsTest, AuditionPlaysTheHybridList) {
   const RunLists lists = Resolve({.plays = true, .auditionList = "old.wav\ntake.wav\n"});
   EXPECT_EQ(lists.activeTracks[1], 1);
   EXPECT_EQ(lists.attributes[1].length, 40);
+}
+
+// A track at another rate than the session's is played and named in one line, only by runs that
+// play it: not by the input monitor, not for a file of the record list, not for a track that a
+// soloed play leaves out.
+TEST_F(RunListsTest, OtherRatesAreNamedForTheTracksThatPlay) {
+  Wave("p44.wav", 100, 1, 44100);
+  Wave("p48.wav", 100, 1, 48000);
+  Wave("r44.wav", 100, 1, 44100);
+  dir.Write("play.txt", "p44.wav\np48.wav\n");
+  dir.Write("record.txt", "r44.wav\n");
+  const std::string p44 = "p44.wav is a 44100 Hz file; the session runs at 48000 Hz, so it plays at the wrong speed\n";
+  enum Kind { kPlay, kRecord, kMonitor, kSoloedPlay, kAudition };
+  struct Case {
+    const char* what;
+    Kind kind;
+    int soloed;  // the track (from 1) soloed, or 0
+    std::uint32_t sessionRate;
+    std::string printed;
+  };
+  const std::vector<Case> cases = {
+      {"a play run", kPlay, 0, 48000, p44},
+      {"a record run", kRecord, 0, 48000, p44},
+      {"the input monitor", kMonitor, 0, 48000, ""},
+      {"a soloed play of the other track", kSoloedPlay, 2, 48000, ""},
+      {"a soloed play of this track", kSoloedPlay, 1, 48000, p44},
+      {"an audition of a take at another rate", kAudition, 0, 48000,
+       "r44.wav is a 44100 Hz file; the session runs at 48000 Hz, so it plays at the wrong speed\n"},
+      {"a session at 96 kHz", kPlay, 0, 96000,
+       "p44.wav is a 44100 Hz file; the session runs at 96000 Hz, so it plays at the wrong speed\n"
+       "p48.wav is a 48000 Hz file; the session runs at 96000 Hz, so it plays at the wrong speed\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunListRequest request;
+    request.plays = c.kind != kMonitor;
+    request.records = c.kind == kRecord;
+    request.monitor = c.kind == kMonitor;
+    request.solo = c.kind == kSoloedPlay;
+    if (c.kind == kAudition) request.auditionList = "p48.wav\nr44.wav\n";
+    settings.sr = c.sessionRate;
+    settings.solo = {};
+    if (c.soloed > 0) settings.solo[static_cast<std::size_t>(c.soloed - 1)] = 1;
+    std::string printed;
+    const RunLists lists = Resolve(request, "", &printed);
+    EXPECT_EQ(printed, c.printed);
+    if (c.kind == kPlay || c.kind == kRecord) {
+      EXPECT_EQ(lists.activeTracks[0], 1) << "a track at another rate still plays";
+    }
+  }
 }
 
 }  // namespace
