@@ -519,7 +519,7 @@ class TransportRun {
   std::array<std::string, kMaxTracks> playNames_;
   std::array<FileDescriptor, kMaxTracks> takeFiles_;
   std::array<std::int32_t, kMaxTracks> takeDataOffsets_{};
-  std::array<int, kMaxTracks> recording_{};   // armed inputs whose take is open
+  std::array<int, kMaxTracks> recording_{};           // armed inputs whose take is open
   std::array<std::string, kMaxTracks> takeFailures_;  // why a write to the take failed
   std::array<SamplePosition, kMaxTracks> trackStartOffset_{};
 

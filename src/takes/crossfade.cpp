@@ -211,8 +211,8 @@ Fade MakeFade(std::string_view temporaryName, std::uint32_t sampleRate, std::int
     fade.result = FadeResult::kFailed;
     return fade;
   }
-  fade.result = WriteFade(positionInA, positionInB, length, a, b, fade.file.file(), fade.file.name(), kWaveHeaderBytes)
-                    .result;
+  fade.result =
+      WriteFade(positionInA, positionInB, length, a, b, fade.file.file(), fade.file.name(), kWaveHeaderBytes).result;
   return fade;
 }
 
@@ -251,7 +251,8 @@ bool InsertTakeWithCrossfades(const std::string& oldFile, const std::string& tak
                               std::int64_t takeLength, std::int64_t crossfadeFrames, std::uint32_t sampleRate) {
   // Fades of a short take are halved so that they do not overlap: the fade-out would otherwise
   // overwrite part of the fade-in and leave a hard step where it begins.
-  const std::int64_t fade = takeLength < 2 * crossfadeFrames ? takeLength / 2 : std::max<std::int64_t>(crossfadeFrames, 0);
+  const std::int64_t fade =
+      takeLength < 2 * crossfadeFrames ? takeLength / 2 : std::max<std::int64_t>(crossfadeFrames, 0);
 
   // Both fades come from the untouched files, the old audio where the take begins and ends,
   // and are made before the old file is touched: a fade that cannot be made leaves it as it

@@ -149,8 +149,8 @@ int COPY_FILE(std::int32_t number, const std::string& name) {
     return notCreated();
   }
   FileStatus status;
-  TemporaryFile copy =
-      TemporaryFile::Create(std::filesystem::path(backup).parent_path(), std::filesystem::path(backup).filename().string() + ".tmp", status);
+  TemporaryFile copy = TemporaryFile::Create(std::filesystem::path(backup).parent_path(),
+                                             std::filesystem::path(backup).filename().string() + ".tmp", status);
   if (!Report(status)) return notCreated();
   if (!ReportCopy(CopyBytes(source, 0, copy.file(), 0, kToTheEnd), name, copy.name())) return notCreated();
   if (!Report(copy.Publish(backup, Placement::kKeepExisting))) return notCreated();

@@ -67,10 +67,9 @@ class TakeMenu {
       }
       if (word == "del") {
         DeleteTakes();
-        return Settled();
+        return Settled(false);
       }
       if (word == "app" || word == "aws") {
-        ReportFailedTakes();
         std::puts("Enter characters to append with.");
         std::string characters = session_.input.ReadWord();
         if (word == "aws") AppendFormat(characters, "_stp_%i", recordStart_);
@@ -78,13 +77,11 @@ class TakeMenu {
         return Settled();
       }
       if (word == "stp") {
-        ReportFailedTakes();
         // Automatic names already carry a record start other than 0.
         if (recordStart_ == 0) STAMP_FILES(inputs_, takes_.takeList, 0, takes_.recorded);
         return Settled();
       }
       if (word == "pad") {
-        ReportFailedTakes();
         ForEachRecorded([this](const std::string& take, const std::string&) {
           // The padded take appears under its new name only whole, and never in place of a
           // file that has that name.
@@ -98,7 +95,6 @@ class TakeMenu {
         return Settled();
       }
       if (word == "awp") {
-        ReportFailedTakes();
         std::puts("Enter characters to append with.");
         const std::string characters = session_.input.ReadWord();
         std::array<int, kMaxTracks> padded = takes_.recorded;
@@ -124,7 +120,10 @@ class TakeMenu {
   }
 
  private:
-  TakeMenuOutcome Settled() {
+  // A command was carried out. The takes whose writing failed were left out of it, unless
+  // they were deleted: the user is told which.
+  TakeMenuOutcome Settled(bool reportFailedTakes = true) {
+    if (reportFailedTakes) ReportFailedTakes();
     takes_.pending = false;
     return TakeMenuOutcome::Settled;
   }
@@ -144,8 +143,7 @@ class TakeMenu {
       const std::string& failure = takes_.writeFailures[static_cast<std::size_t>(k)];
       if (failure.empty()) continue;
       const std::string take = RETURN_NAME(inputs_, takes_.takeList, k);
-      std::printf("%s was left as it is: writing it failed during the recording (%s)\n", take.c_str(),
-                  failure.c_str());
+      std::printf("%s was left as it is: writing it failed during the recording (%s)\n", take.c_str(), failure.c_str());
     }
   }
 
@@ -156,7 +154,6 @@ class TakeMenu {
         FILE_CHECK(inputs_, takes_.recordListText, takes_.dontAskAgain, session_.input) == 0) {
       return false;
     }
-    ReportFailedTakes();
     ForEachRecorded([this](const std::string& take, const std::string& target) {
       // A take that could not be padded stays as it is rather than replace a good file.
       if (recordStart_ != 0 && !PAD_FILE(take, recordStart_)) return;
@@ -175,7 +172,6 @@ class TakeMenu {
   // "ins" and "cin": each take goes into its record list file at the record start. A take is
   // deleted only once it is in place and on the disk; one whose insertion failed stays.
   void Insert(bool backUpFirst) {
-    ReportFailedTakes();
     std::array<int, kMaxTracks> settled{};
     if (backUpFirst) {
       ForEachRecorded([&](const std::string&, const std::string& target) {

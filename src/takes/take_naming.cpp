@@ -6,8 +6,8 @@
 #include "app/session.h"
 #include "app/text_file.h"
 #include "takes/take_files.h"
-#include "wave/file_creation.h"
 #include "tracks/list_files.h"
+#include "wave/file_creation.h"
 #include "wave/wave_header.h"
 
 namespace tapeloom {

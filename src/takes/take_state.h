@@ -22,7 +22,7 @@ struct TakeState {
   // Inputs whose take lost audio to a failed write: the system's reason. Such a take keeps
   // what was written under its own name and is never put in place of another file.
   std::array<std::string, kMaxTracks> writeFailures;
-  std::int32_t stamp = 0;                  // the clock stamp of the last naming pass
+  std::int32_t stamp = 0;  // the clock stamp of the last naming pass
   SamplePosition recordStart = 0;
   SamplePosition recordLength = 0;
   bool pending = false;  // takes wait for the take menu

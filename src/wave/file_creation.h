@@ -59,9 +59,9 @@ class TemporaryFile {
 bool PathExists(const std::string& name);
 
 // Renames from to to only if nothing of that name exists; otherwise fails with EEXIST ("Can't
-// rename <from> to <to>: File exists") and leaves both as they are. In one step where the file system allows it, else by a hard link
-// and the removal of the old name, else (file systems without links, such as FAT) by a check
-// just before the rename.
+// rename <from> to <to>: File exists") and leaves both as they are. In one step where the file system allows it, else
+// by a hard link and the removal of the old name, else (file systems without links, such as FAT) by a check just before
+// the rename.
 FileStatus RenameKeepingExisting(const std::string& from, const std::string& to);
 
 // Flushes a file that was changed in place, by name. The status names the file.

@@ -53,8 +53,7 @@ FileDescriptor CreateOrTruncate(const std::string& path) {
 }
 
 FileDescriptor CreateExclusive(const std::string& path) {
-  return FileDescriptor(
-      ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0666));
+  return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0666));
 }
 
 int SyncToDisk(const FileDescriptor& file) {
@@ -91,7 +90,8 @@ std::int64_t ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<
                     std::string& failure) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::pread64(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off64_t>(offset + done));
+    const ssize_t n =
+        ::pread64(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off64_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       failure = std::strerror(errno);

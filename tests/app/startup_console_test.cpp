@@ -126,32 +126,24 @@ TEST_F(StartupConsole, EmptyRecordListIsNotedAndEmptyPlaylistIsNot) {
             kBanner + kDashes + "Note: The record.txt file is empty!\n" + kDashes + kDashes);
 }
 
-TEST_F(StartupConsole, MissingListInUseIsNamedButTheDefaultFileIsCreated) {
-  session.Write("param.txt", SimCardParams() + "rec\t1\ttakes.txt\nplay\t1\tsongs.txt\n");
-  const RunResult run = session.Run("x\n");
-  EXPECT_NE(run.out.find("Could not find the record file list called takes.txt\n"
-                         "Created a file called record.txt that you will need.\n"),
-            std::string::npos);
-  EXPECT_NE(run.out.find("Cound not find the playlist file called songs.txt\n"
-                         "Created a file called play.txt that you will need.\n"),
-            std::string::npos);
-  EXPECT_TRUE(session.Exists("record.txt"));
-  EXPECT_TRUE(session.Exists("play.txt"));
-  EXPECT_FALSE(session.Exists("takes.txt"));
-}
-
-TEST_F(StartupConsole, AMissingListInUseNeverEmptiesTheDefaultFile) {
-  // The messages are the same, but the user's record.txt and play.txt, and a link of that
-  // name with the file it points to, are left exactly as they are.
-  for (const bool asLinks : {false, true}) {
-    SCOPED_TRACE(asLinks ? "links" : "files");
+TEST_F(StartupConsole, AMissingListInUseIsNamedAndTheDefaultFileCreatedOnlyWhenThereIsNone) {
+  // The messages name the list in use, the file created is always record.txt or play.txt, and a
+  // user's record.txt and play.txt, or links of those names with the files they point to, are
+  // left exactly as they are.
+  enum class Defaults { kNone, kFiles, kLinks };
+  for (const Defaults defaults : {Defaults::kNone, Defaults::kFiles, Defaults::kLinks}) {
+    SCOPED_TRACE(static_cast<int>(defaults));
     ConsoleSession here;
     here.Write("param.txt", SimCardParams() + "rec\t1\ttakes.txt\nplay\t1\tsongs.txt\n");
-    const std::string records = asLinks ? "kept-records.txt" : "record.txt";
-    const std::string plays = asLinks ? "kept-plays.txt" : "play.txt";
-    here.Write(records, "vocal.wav\nguitar.wav\n");
-    here.Write(plays, "drums.wav\n");
-    if (asLinks) {
+    const std::string records = defaults == Defaults::kLinks ? "kept-records.txt" : "record.txt";
+    const std::string plays = defaults == Defaults::kLinks ? "kept-plays.txt" : "play.txt";
+    const std::string recordText = defaults == Defaults::kNone ? "" : "vocal.wav\nguitar.wav\n";
+    const std::string playText = defaults == Defaults::kNone ? "" : "drums.wav\n";
+    if (defaults != Defaults::kNone) {
+      here.Write(records, recordText);
+      here.Write(plays, playText);
+    }
+    if (defaults == Defaults::kLinks) {
       std::filesystem::create_symlink(here / records, here / "record.txt");
       std::filesystem::create_symlink(here / plays, here / "play.txt");
     }
@@ -163,9 +155,11 @@ TEST_F(StartupConsole, AMissingListInUseNeverEmptiesTheDefaultFile) {
     EXPECT_NE(run.out.find("Cound not find the playlist file called songs.txt\n"
                            "Created a file called play.txt that you will need.\n"),
               std::string::npos);
-    EXPECT_EQ(here.Read(records), "vocal.wav\nguitar.wav\n");
-    EXPECT_EQ(here.Read(plays), "drums.wav\n");
-    EXPECT_EQ(std::filesystem::is_symlink(here / "record.txt"), asLinks);
+    EXPECT_EQ(here.Read("record.txt"), recordText);
+    EXPECT_EQ(here.Read("play.txt"), playText);
+    EXPECT_EQ(std::filesystem::is_symlink(here / "record.txt"), defaults == Defaults::kLinks);
+    EXPECT_FALSE(here.Exists("takes.txt"));
+    EXPECT_FALSE(here.Exists("songs.txt"));
   }
 }
 

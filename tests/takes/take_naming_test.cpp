@@ -108,14 +108,14 @@ TEST_F(NamingPassTest, TheStampIsRaisedPastEveryNameTheTakeMenuCanMakeFromIt) {
   };
   const Case cases[] = {
       {0, {}, 500},
-      {0, {"audio_ch_3_500.wav"}, 501},                          // the take
-      {96000, {"audio_ch_3_500_stp_96000.wav"}, 501},            // the take with its record start
-      {96000, {"audio_ch_1_500.wav"}, 501},                      // the name "pad" gives
-      {0, {"audio_ch_1_500_stp_0.wav"}, 501},                    // the name "stp" gives
-      {0, {"vocal_bkup_500.wav", "vocal_bkup_501.wav"}, 502},    // the backup of "cin"
+      {0, {"audio_ch_3_500.wav"}, 501},                        // the take
+      {96000, {"audio_ch_3_500_stp_96000.wav"}, 501},          // the take with its record start
+      {96000, {"audio_ch_1_500.wav"}, 501},                    // the name "pad" gives
+      {0, {"audio_ch_1_500_stp_0.wav"}, 501},                  // the name "stp" gives
+      {0, {"vocal_bkup_500.wav", "vocal_bkup_501.wav"}, 502},  // the backup of "cin"
       {0, {"gtr_bkup_500.wav", "audio_ch_1_501_stp_0.wav"}, 502},
-      {0, {"audio_ch_2_500_stp_0.wav"}, 500},                    // no input 2 in this pass
-      {96000, {"audio_ch_1_500_stp_0.wav"}, 500},                // "stp" renames nothing then
+      {0, {"audio_ch_2_500_stp_0.wav"}, 500},      // no input 2 in this pass
+      {96000, {"audio_ch_1_500_stp_0.wav"}, 500},  // "stp" renames nothing then
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "record start " << c.recordStart << ", planted " << c.planted.size());
