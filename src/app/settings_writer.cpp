@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "app/settings_file.h"
-#include "app/text_file.h"
+#include "wave/text_file.h"
 
 namespace tapeloom {
 namespace {

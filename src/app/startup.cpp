@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/play_rec.h"
 #include "app/program_end.h"
-#include "app/session.h"
 #include "app/settings_file.h"
-#include "app/text_file.h"
+#include "wave/text_file.h"
 #include "wave/wave_file.h"
 
 namespace tapeloom {
@@ -85,9 +85,7 @@ void EnsureListFiles(const SessionSettings& s) {
   }
 
   const std::string& playList = s.play[0];
-  if (std::FILE* file = std::fopen(playList.c_str(), "r")) {
-    std::fclose(file);
-  } else {
+  if (!OpensForReading(playList)) {
     std::puts(kDashes);
     std::printf("Cound not find the playlist file called %s\n", playList.c_str());
     CreateEmptyFile("play.txt");

@@ -3,19 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/session.h"
 #include "time/safe_convert.h"
 #include "time/time_base.h"
 
 namespace tapeloom {
-namespace {
-
-void StartRun(Session& session, const RunRequest& request) {
-  session.pendingRun = request;
-  session.loopState = LoopState::Run;
-}
-
-}  // namespace
 
 bool StopTimeChecksPass(const SessionSettings& s, ConsoleInput& input) {
   bool passed = true;
@@ -35,52 +26,50 @@ bool StopTimeChecksPass(const SessionSettings& s, ConsoleInput& input) {
   return passed;
 }
 
-PassOutcome PlayCommand(Session& session, std::string& word) {
-  StartRun(session, {.plays = true, .solo = word == "sp"});
-  return PassOutcome::Continue;
+RunRequest PlayCommand(const std::string& word) {
+  return {.kind = word == "sp" ? RunKind::kPlaySoloed : RunKind::kPlay};
 }
 
-PassOutcome RecordCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
+std::optional<RunRequest> RecordCommand(SessionSettings& s, ConsoleInput& input, SamplePosition prerollFrames,
+                                        const std::string& word) {
+  if (word == "R") {
+    if (!StopTimeChecksPass(s, input)) return std::nullopt;
+    return RunRequest{.kind = RunKind::kRecord};
+  }
   if (word == "r") {
     s.e = std::max(s.i, s.e);  // recording never starts before playback; this stays
-    if (StopTimeChecksPass(s, session.input)) StartRun(session, {.plays = true, .records = true});
-  } else if (word == "R") {
-    if (StopTimeChecksPass(s, session.input)) StartRun(session, {.records = true});
-  } else {
-    // "ri": record from the play start, playing the preroll before it. Both points come back
-    // when the loop goes round next, after the run and its take handling.
-    session.pointsAfterRecordFromIn = PointsToRestore{s.i, s.e};
-    s.e = s.i;
-    s.i = MovePosition(s.i, -static_cast<std::int64_t>(session.derived.prerollFrames), 1);
-    if (StopTimeChecksPass(s, session.input)) StartRun(session, {.plays = true, .records = true});
+    if (!StopTimeChecksPass(s, input)) return std::nullopt;
+    return RunRequest{.kind = RunKind::kPlayAndRecord};
   }
-  return PassOutcome::Continue;
+  // "ri": record from the play start, playing the preroll before it.
+  const PointsToRestore restore{.in = s.i, .enter = s.e};
+  s.e = s.i;
+  s.i = MovePosition(s.i, -static_cast<std::int64_t>(prerollFrames), 1);
+  if (!StopTimeChecksPass(s, input)) {
+    s.i = *restore.in;
+    s.e = *restore.enter;
+    return std::nullopt;
+  }
+  return RunRequest{.kind = RunKind::kPlayAndRecord, .restore = restore};
 }
 
-PassOutcome AuditionCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
-  const SamplePosition length = session.derived.auditionFrames;
-  RunRequest request{.plays = true, .restoreIn = s.i, .restoreOut = s.o};
+RunRequest AuditionCommand(SessionSettings& s, SamplePosition auditionFrames, const std::string& word) {
+  RunRequest request{.kind = RunKind::kPlay, .restore = {.in = s.i, .out = s.o}};
   if (word == "ao") {
     s.i = s.o;
   } else if (word == "ae") {
     s.i = s.e;
   }
-  s.o = MovePosition(s.i, length, 1);
-  StartRun(session, request);
-  return PassOutcome::Continue;
+  s.o = MovePosition(s.i, auditionFrames, 1);
+  return request;
 }
 
-PassOutcome MonitorCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
+RunRequest MonitorCommand(const SessionSettings& s, ConsoleInput& input, const std::string& word) {
   std::puts("Enter monitor time in seconds.");
-  const float seconds = session.input.ReadFloat().value_or(0.0f);
+  const float seconds = input.ReadFloat().value_or(0.0f);
   std::puts("");
-  StartRun(session, {.monitor = true,
-                     .monitorAll = word == "ma",
-                     .monitorFrames = TruncateToInt32(static_cast<double>(seconds) * s.sr)});
-  return PassOutcome::Continue;
+  return {.kind = word == "ma" ? RunKind::kMonitorAll : RunKind::kMonitorArmed,
+          .monitorFrames = TruncateToInt32(static_cast<double>(seconds) * s.sr)};
 }
 
 }  // namespace tapeloom

@@ -1,28 +1,33 @@
 // The console commands that start transport runs: plays, recordings, auditions and the input
-// monitor. Each prepares the run and sets the loop state; the run happens at the end of the
-// command loop's pass.
+// monitor. Each decides the run and returns it; the command loop runs it at the end of its
+// pass.
 #pragma once
 
+#include <optional>
 #include <string>
 
-#include "console/command_table.h"
+#include "app/session_settings.h"
+#include "audio/transport_run.h"
+#include "console/console_input.h"
 
 namespace tapeloom {
 
-struct SessionSettings;
-class ConsoleInput;
-
 // "p" and "sp".
-PassOutcome PlayCommand(Session& session, std::string& word);
+RunRequest PlayCommand(const std::string& word);
 
-// "r", "R", "ri".
-PassOutcome RecordCommand(Session& session, std::string& word);
+// "r", "R", "ri". A recording needs a stop after the record start (StopTimeChecksPass);
+// without one there is no run. "ri" records from the play start with the preroll before it:
+// the play start and record start it moves come back after the run, or at once when there is
+// none.
+std::optional<RunRequest> RecordCommand(SessionSettings& s, ConsoleInput& input, SamplePosition prerollFrames,
+                                        const std::string& word);
 
-// "ai", "ao", "ae".
-PassOutcome AuditionCommand(Session& session, std::string& word);
+// "ai", "ao", "ae": auditionFrames from the play start, the stop or the record start; the play
+// start and stop come back after the run.
+RunRequest AuditionCommand(SessionSettings& s, SamplePosition auditionFrames, const std::string& word);
 
-// "ma", "mr".
-PassOutcome MonitorCommand(Session& session, std::string& word);
+// "ma", "mr": asks for the time in seconds.
+RunRequest MonitorCommand(const SessionSettings& s, ConsoleInput& input, const std::string& word);
 
 // The checks made before a recording starts: the stop must be set and lie after the record
 // start. Each problem is shown and waits for "c". Returns true when none was found.

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 
-#include "app/session.h"
 #include "audio/metering.h"
 #include "audio/peak_reports.h"
 #include "mix/gains.h"
@@ -27,21 +26,23 @@ constexpr int kMonitorLineFrames = 16384;      // the input monitor redraws afte
 
 class TransportRun {
  public:
-  TransportRun(Session& session, const RunRequest& request)
-      : session_(session),
-        s_(session.settings),
+  TransportRun(const RunContext& context, const RunRequest& request)
+      : context_(context),
+        s_(context.settings),
         request_(request),
-        port_(*session.port),
-        buffers_(*session.buffers),
-        period_(session.devices.periodFrames),
-        playOnly_(request.plays && !request.records),
-        recordOnly_(request.records && !request.plays) {}
+        port_(context.port),
+        buffers_(context.buffers),
+        period_(context.port.PeriodFrames()),
+        plays_(request.plays()),
+        records_(request.records()),
+        playOnly_(plays_ && !records_),
+        recordOnly_(records_ && !plays_) {}
 
   void Execute() {
     if (!Prepare()) return;
     Prelude();
     do {
-      Cycle();
+      (this->*cycle_)();
     } while (!Finished());
     AfterRun();
   }
@@ -52,26 +53,28 @@ class TransportRun {
   // Returns false when the run is cancelled before it starts.
   bool Prepare() {
     busCount_ = s_.mix == 2 ? s_.outputs / 2 : (s_.mix == 3 ? s_.ch / 2 : 0);
-    RunListRequest lists{
-        .plays = request_.plays, .records = request_.records, .monitor = request_.monitor, .solo = request_.solo};
-    if (request_.takeAudition) {
+    RunListRequest lists{.plays = plays_,
+                         .records = records_,
+                         .monitor = request_.monitors(),
+                         .solo = request_.kind == RunKind::kPlaySoloed};
+    if (request_.kind == RunKind::kAudition) {
       // The audition plays every track, the recorded inputs' takes standing in for their tracks.
-      const RunLists current = ResolveRunLists(s_, session_.input, {});
-      const TakeState& takes = session_.takes;
+      const RunLists current = ResolveRunLists(s_, context_.input, {});
+      const TakeState& takes = context_.takes;
       lists.auditionList = Hybridize(current.playText, takes.takeList, takes.recorded, s_.ch);
     }
-    lists_ = ResolveRunLists(s_, session_.input, lists);
+    lists_ = ResolveRunLists(s_, context_.input, lists);
     played_ = lists.auditionList.value_or(lists_.playText);
     stop_ = StopPosition();
     // A performance is never played to a recorder that writes nothing.
-    if (request_.records && !Any(lists_.armedInputs)) {
+    if (records_ && !Any(lists_.armedInputs)) {
       std::printf("No input is armed in %s, so nothing would be recorded: the recording is cancelled.\n",
                   s_.rec[0].c_str());
       return false;
     }
-    if (request_.records) NameTakes();
-    if (request_.plays) OpenPlayFiles();
-    if (request_.records) {
+    if (records_) NameTakes();
+    if (plays_) OpenPlayFiles();
+    if (records_) {
       OpenTakes();
       if (!Any(recording_)) {
         std::printf("No take could be created for the inputs armed in %s: the recording is cancelled.\n",
@@ -95,11 +98,11 @@ class TransportRun {
                     .recordStart = s_.e,
                     .stop = s_.o,
                     .sr = s_.sr,
-                    .takeNameMode = session_.takes.takeNameMode,
-                    .takeName = session_.takes.takeName,
+                    .takeNameMode = context_.takes.takeNameMode,
+                    .takeName = context_.takes.takeName,
                     .recordListText = lists_.recordText,
                     .stamp = NewTime()};
-    takes_ = NameAndCreateTakes(pass, session_.input);
+    takes_ = NameAndCreateTakes(pass, context_.input);
   }
 
   void OpenPlayFiles() {
@@ -136,27 +139,35 @@ class TransportRun {
   }
 
   void PrintTitles() const {
-    if (request_.plays && request_.records) std::puts("Playing and Recording...");
-    if (playOnly_) std::puts("Playing...");
-    if (request_.solo) std::puts("Tracks are soloed");
-    if (recordOnly_) std::puts("Recording...");
-    if (request_.takeAudition) std::puts("Auditioning...");
-    if (request_.monitor) std::puts("Monitoring Input Peaks...");
+    switch (request_.kind) {
+      case RunKind::kPlay: std::puts("Playing..."); break;
+      case RunKind::kPlaySoloed:
+        std::puts("Playing...");
+        std::puts("Tracks are soloed");
+        break;
+      case RunKind::kPlayAndRecord: std::puts("Playing and Recording..."); break;
+      case RunKind::kRecord: std::puts("Recording..."); break;
+      case RunKind::kAudition:
+        std::puts("Playing...");
+        std::puts("Auditioning...");
+        break;
+      case RunKind::kMonitorArmed:
+      case RunKind::kMonitorAll: std::puts("Monitoring Input Peaks..."); break;
+    }
   }
 
   void PrintPoints() const {
-    if (request_.monitor) return;
+    if (request_.monitors()) return;
     const SamplePosition start = StartPosition();
     const SamplePosition stop = stop_;
     if (s_.tmode == 1) {
       const auto at = [this](SamplePosition p) { return SampleToMeasures(s_.sig, s_.tempo, p, s_.sr); };
-      if (request_.plays) {
+      if (plays_) {
         std::printf("playback start = %i.%.2f\n", at(start).measure, static_cast<double>(at(start).beat));
       }
-      if (request_.records)
-        std::printf("record start   = %i.%.2f\n", at(s_.e).measure, static_cast<double>(at(s_.e).beat));
+      if (records_) std::printf("record start   = %i.%.2f\n", at(s_.e).measure, static_cast<double>(at(s_.e).beat));
       const MusicalPosition end = at(stop);
-      if (request_.plays && request_.records) {
+      if (plays_ && records_) {
         std::printf("play/rec stop  = %i.%.2f\n", end.measure, static_cast<double>(end.beat));
       } else if (recordOnly_) {
         std::printf("record stop    = %i.%.2f\n", end.measure, static_cast<double>(end.beat));
@@ -166,9 +177,9 @@ class TransportRun {
       return;
     }
     const auto seconds = [this](SamplePosition p) { return static_cast<double>(PositionToSeconds(p, s_.sr)); };
-    if (request_.plays) std::printf("playback start = %.2f sec\n", seconds(start));
-    if (request_.records) std::printf("record start   = %.2f sec\n", seconds(s_.e));
-    if (request_.plays && request_.records) {
+    if (plays_) std::printf("playback start = %.2f sec\n", seconds(start));
+    if (records_) std::printf("record start   = %.2f sec\n", seconds(s_.e));
+    if (plays_ && records_) {
       std::printf("play/rec stop  = %.2f sec\n", seconds(stop));
     } else if (recordOnly_) {
       std::printf("record stop    = %.2f sec\n", seconds(stop));
@@ -178,17 +189,19 @@ class TransportRun {
   }
 
   SamplePosition StartPosition() const {
-    if (request_.monitor) return 0;
+    if (request_.monitors()) return 0;
     // An audition plays the takes from where they were recorded, whatever the points are now.
-    if (request_.takeAudition) return MovePosition(session_.takes.recordStart, request_.auditionStartOffset, 1);
+    if (request_.kind == RunKind::kAudition) {
+      return MovePosition(context_.takes.recordStart, request_.auditionStartOffset, 1);
+    }
     if (recordOnly_) return s_.e;
     return s_.i;
   }
 
   SamplePosition StopPosition() const {
-    if (request_.monitor) return request_.monitorFrames;
-    if (request_.takeAudition) {
-      const TakeState& takes = session_.takes;
+    if (request_.monitors()) return request_.monitorFrames;
+    if (request_.kind == RunKind::kAudition) {
+      const TakeState& takes = context_.takes;
       return MovePosition(takes.recordStart, static_cast<std::int64_t>(takes.recordLength) - request_.auditionStopCut,
                           1);
     }
@@ -204,22 +217,21 @@ class TransportRun {
     startPosition_ = StartPosition();
     readPosition_ = startPosition_;
     if (s_.mix >= 1 && s_.mix <= 3) {
-      SetVolume(s_.p, s_.v, session_.gainL, session_.gainR, s_.ch, lists_.activeTracks, kTrackGainScale);
+      SetVolume(s_.p, s_.v, context_.gains.left, context_.gains.right, s_.ch, lists_.activeTracks, kTrackGainScale);
     }
     port_.Drain(PcmDirection::Playback);
     port_.Drain(PcmDirection::Capture);
-    if (request_.records || request_.monitor) port_.Prepare(PcmDirection::Capture);
-    if (request_.plays) port_.Prepare(PcmDirection::Playback);
+    if (records_ || request_.monitors()) port_.Prepare(PcmDirection::Capture);
+    if (plays_) port_.Prepare(PcmDirection::Playback);
     clockInterval_ = ClockInterval(s_.clock, s_.sr);
     // The latency to cover before what is captured lines up with what is heard: the playback
     // buffer, the silent block every run starts with, and the output delay compensation when
     // playback starts before the record start.
     captureDelay_ =
-        static_cast<std::int64_t>(session_.devices.playBufferFrames / period_ + (s_.i != s_.e ? s_.odcomp : 0)) *
-            period_ +
+        static_cast<std::int64_t>(port_.PlayBufferFrames() / period_ + (s_.i != s_.e ? s_.odcomp : 0)) * period_ +
         kBlockFrames;
-    captureCounter_ = request_.plays ? 0 : captureDelay_;
-    if (request_.takeAudition) {
+    captureCounter_ = plays_ ? 0 : captureDelay_;
+    if (request_.kind == RunKind::kAudition) {
       lists_.replacedTracks.fill(0);
       trackStartOffset_ = request_.trackStartOffsets;
     } else {
@@ -227,49 +239,75 @@ class TransportRun {
     }
     meterReset_ = 1;
     lastClockPosition_ = startPosition_;
+    ChooseCycle();
   }
 
-  // --- The cycle.
+  // --- The cycles, one for each kind of run, chosen once.
 
-  void Cycle() {
-    snd_pcm_sframes_t frames =
-        (request_.plays && request_.records && countingStarted_) ? period_ : port_.AvailUpdate(PcmDirection::Playback);
-    const snd_pcm_sframes_t captureAvail = port_.AvailUpdate(PcmDirection::Capture);
-    if (recordOnly_ && captureAvail == 0) port_.Wait(PcmDirection::Capture, 1);
+  void ChooseCycle() {
+    switch (request_.kind) {
+      case RunKind::kPlay:
+      case RunKind::kPlaySoloed:
+      case RunKind::kAudition: cycle_ = &TransportRun::PlayCycle; break;
+      case RunKind::kPlayAndRecord: cycle_ = &TransportRun::PlayAndRecordCycle; break;
+      case RunKind::kRecord: cycle_ = &TransportRun::RecordCycle; break;
+      case RunKind::kMonitorArmed:
+      case RunKind::kMonitorAll: cycle_ = &TransportRun::MonitorPeriod; break;
+    }
+  }
+
+  // The frames to play this cycle: what the device takes (a whole period at most; an error
+  // code counts as a whole period too), never past the end of the play block.
+  int PlayableFrames(snd_pcm_sframes_t frames) const {
     // Unsigned, so that an error code also becomes a whole period.
     if (static_cast<snd_pcm_uframes_t>(frames) > static_cast<snd_pcm_uframes_t>(period_)) frames = period_;
-    if (frames > kBlockFrames - blockIndex_) frames = kBlockFrames - blockIndex_;
-    if (playOnly_ && frames == 0) port_.Wait(PcmDirection::Playback, 1);
+    return static_cast<int>(std::min<snd_pcm_sframes_t>(frames, kBlockFrames - blockIndex_));
+  }
 
-    if (request_.plays) {
-      const std::int64_t clockPosition = readPosition_ + blockIndex_ - kBlockFrames;
-      if (clockPosition - lastClockPosition_ >= clockInterval_) {
-        ShowProgress(clockPosition, request_.records);
-        lastClockPosition_ = clockPosition;
-      }
-      PlayPeriod(static_cast<int>(frames));
-    }
-    if (request_.records && captureCounter_ >= captureDelay_) {
+  void PlayCycle() {
+    const int frames = PlayableFrames(port_.AvailUpdate(PcmDirection::Playback));
+    if (frames == 0) port_.Wait(PcmDirection::Playback, 1);
+    ShowPlayProgress(false);
+    PlayPeriod(frames);
+  }
+
+  // Until the device latency is counted, whole periods are written without asking the device;
+  // from then on one period is captured per cycle.
+  void PlayAndRecordCycle() {
+    const int frames = PlayableFrames(countingStarted_ ? period_ : port_.AvailUpdate(PcmDirection::Playback));
+    ShowPlayProgress(true);
+    PlayPeriod(frames);
+    if (captureCounter_ >= captureDelay_) {
       CapturePeriod();
-      if (request_.plays) countingStarted_ = false;
-      if (recordOnly_) {
-        readPosition_ += period_;
-        if (readPosition_ - lastClockPosition_ > clockInterval_) {
-          ShowProgress(readPosition_, true);
-          lastClockPosition_ = readPosition_;
-        }
-      }
+      countingStarted_ = false;
     }
-    if (request_.monitor) MonitorPeriod();
+  }
+
+  void RecordCycle() {
+    if (port_.AvailUpdate(PcmDirection::Capture) == 0) port_.Wait(PcmDirection::Capture, 1);
+    CapturePeriod();
+    readPosition_ += period_;
+    if (readPosition_ - lastClockPosition_ > clockInterval_) {
+      ShowProgress(readPosition_, true);
+      lastClockPosition_ = readPosition_;
+    }
+  }
+
+  void ShowPlayProgress(bool meter) {
+    const std::int64_t clockPosition = readPosition_ + blockIndex_ - kBlockFrames;
+    if (clockPosition - lastClockPosition_ >= clockInterval_) {
+      ShowProgress(clockPosition, meter);
+      lastClockPosition_ = clockPosition;
+    }
   }
 
   void ShowProgress(std::int64_t position, bool meter) {
     if (s_.clock != 0) {
       UpdateClock(s_.clock, ClampPosition(position), 0, s_.sr, s_.tmode, s_.tempo, s_.sig);
     }
-    if (meter && session_.derived.meter.range != 0.0f) {
-      Meter(session_.meterState, loudest_, session_.derived.meter.range, &meterReset_, s_.clock == 0 ? 1 : 0,
-            loudestChannel_, session_.derived.meter.fall);
+    if (meter && context_.meterScale.range != 0.0f) {
+      Meter(context_.meterState, loudest_, context_.meterScale.range, &meterReset_, s_.clock == 0 ? 1 : 0,
+            loudestChannel_, context_.meterScale.fall);
     }
     loudest_ = 0;
   }
@@ -308,7 +346,7 @@ class TransportRun {
       unsigned char* row = buffers_.PlayRow(set, t);
       ReadTrackBlock(ti, row);
       // A track being re-recorded is silent from the record start on.
-      if (request_.records && lists_.replacedTracks[ti] == 1 && s_.e <= readPosition_ + (kBlockFrames - 1)) {
+      if (lists_.replacedTracks[ti] == 1 && s_.e <= readPosition_ + (kBlockFrames - 1)) {
         std::memset(row + punchFrame * kBytesPerFrame, 0,
                     static_cast<std::size_t>(kBlockFrames - punchFrame) * kBytesPerFrame);
       }
@@ -317,10 +355,11 @@ class TransportRun {
 
     std::span<unsigned char> block = buffers_.PlaySet(set);
     if (s_.mix == 1) {
-      session_.mixer.Mix(block, s_.ch, lists_.activeTracks, session_.gainL, session_.gainR, mixPeaks_, s_.busGain[0]);
+      context_.mixer.Mix(block, s_.ch, lists_.activeTracks, context_.gains.left, context_.gains.right, mixPeaks_,
+                         s_.busGain[0]);
     } else if (s_.mix == 2 || s_.mix == 3) {
-      session_.mixer.MixMultiple(block, s_.ch, lists_.activeTracks, session_.gainL, session_.gainR, mixPeaks_,
-                                 s_.busActive, s_.busAssign, busCount_, s_.busGain, s_.mix);
+      context_.mixer.MixMultiple(block, s_.ch, lists_.activeTracks, context_.gains.left, context_.gains.right,
+                                 mixPeaks_, s_.busActive, s_.busAssign, busCount_, s_.busGain, s_.mix);
     }
   }
 
@@ -442,7 +481,7 @@ class TransportRun {
       }
     }
     for (int k = 0; k < s_.inputs && k < kMaxTracks; ++k) {
-      if (request_.monitorAll || lists_.armedInputs[static_cast<std::size_t>(k)] == 1) {
+      if (request_.kind == RunKind::kMonitorAll || lists_.armedInputs[static_cast<std::size_t>(k)] == 1) {
         CheckPeak(k, period_, inputPeaks_, buffers_.RecordRow(0, k), loudest_, loudestChannel_);
       }
     }
@@ -450,7 +489,7 @@ class TransportRun {
       std::printf("\r");
       for (int k = 0; k < s_.inputs && k < kMaxTracks; ++k) {
         const std::size_t ki = static_cast<std::size_t>(k);
-        if (request_.monitorAll || lists_.armedInputs[ki] == 1) {
+        if (request_.kind == RunKind::kMonitorAll || lists_.armedInputs[ki] == 1) {
           std::printf("(%i/%.0f) ", k + 1, -20.0 * std::log10(kReportFullScale / inputPeaks_[ki]));
         }
       }
@@ -461,7 +500,7 @@ class TransportRun {
   }
 
   bool Finished() const {
-    if (request_.records) return recordingDone_;
+    if (records_) return recordingDone_;
     return readPosition_ - (kBlockFrames - 1) > stop_;
   }
 
@@ -469,18 +508,16 @@ class TransportRun {
 
   void AfterRun() {
     std::printf("\n");
-    if (request_.restoreIn) s_.i = *request_.restoreIn;
-    if (request_.restoreOut) s_.o = *request_.restoreOut;
-    if (request_.records && s_.peak == 1) PrintInputPeaks(inputPeaks_, recording_, s_.inputs);
-    if (request_.plays) PrintOutputPeaks(s_.mix, mixPeaks_, s_.busActive);
+    if (records_ && s_.peak == 1) PrintInputPeaks(inputPeaks_, recording_, s_.inputs);
+    if (plays_) PrintOutputPeaks(s_.mix, mixPeaks_, s_.busActive);
     if (underruns_ != 0) std::printf("\nPlay Underruns = %i\n", underruns_);
     if (overruns_ != 0) std::printf("\nRecord Overruns = %i\n", overruns_);
     for (FileDescriptor& file : playFiles_) file.Close();
-    if (request_.records) HandOverTakes();
+    if (records_) HandOverTakes();
   }
 
   void HandOverTakes() {
-    TakeState& takes = session_.takes;
+    TakeState& takes = context_.takes;
     takes.recorded.fill(0);
     for (std::size_t k = 0; k < takeFiles_.size(); ++k) {
       if (!takeFiles_[k]) continue;
@@ -503,14 +540,17 @@ class TransportRun {
     takes.auditionStopCut = 0;
   }
 
-  Session& session_;
+  const RunContext& context_;
   SessionSettings& s_;
   const RunRequest& request_;
   PcmPort& port_;
   TransportBuffers& buffers_;
   const int period_;
+  const bool plays_;
+  const bool records_;
   const bool playOnly_;
   const bool recordOnly_;
+  void (TransportRun::*cycle_)() = nullptr;
   int busCount_ = 0;
 
   RunLists lists_;
@@ -552,10 +592,23 @@ class TransportRun {
 
 }  // namespace
 
-void RunTransport(Session& session, const RunRequest& request) {
+bool RunRequest::plays() const {
+  return kind == RunKind::kPlay || kind == RunKind::kPlaySoloed || kind == RunKind::kPlayAndRecord ||
+         kind == RunKind::kAudition;
+}
+
+bool RunRequest::records() const { return kind == RunKind::kPlayAndRecord || kind == RunKind::kRecord; }
+
+bool RunRequest::monitors() const { return kind == RunKind::kMonitorArmed || kind == RunKind::kMonitorAll; }
+
+void RunTransport(const RunContext& context, const RunRequest& request) {
   // The run's state is large (per-track tables); it lives for one run only.
-  auto run = std::make_unique<TransportRun>(session, request);
+  auto run = std::make_unique<TransportRun>(context, request);
   run->Execute();
+  SessionSettings& s = context.settings;
+  if (request.restore.in) s.i = *request.restore.in;
+  if (request.restore.out) s.o = *request.restore.out;
+  if (request.restore.enter) s.e = *request.restore.enter;
 }
 
 }  // namespace tapeloom

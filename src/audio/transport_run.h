@@ -7,34 +7,70 @@
 
 #include <array>
 #include <optional>
-#include <string>
 
+#include "app/derived_values.h"
 #include "app/session_settings.h"
+#include "audio/metering.h"
+#include "audio/pcm_port.h"
+#include "audio/transport_buffers.h"
+#include "console/console_input.h"
+#include "mix/gains.h"
+#include "mix/mix_engine.h"
+#include "takes/take_state.h"
 
 namespace tapeloom {
 
-struct Session;
-
-struct RunRequest {
-  bool plays = false;
-  bool records = false;
-  bool solo = false;          // "sp": only soloed tracks play
-  bool monitor = false;       // "ma", "mr"
-  bool monitorAll = false;    // "ma": every input, not only the armed ones
-  bool takeAudition = false;  // a new take auditioned from the take menu
-  SamplePosition monitorFrames = 0;
-  // A take audition plays the last recording's span, less these frames at its start and end.
-  SamplePosition auditionStartOffset = 0;
-  SamplePosition auditionStopCut = 0;
-  // Points that the command changed for the run only and that are put back after it.
-  std::optional<SamplePosition> restoreIn;
-  std::optional<SamplePosition> restoreOut;
-  // The take audition: the position at which each track's file starts playing.
-  std::array<SamplePosition, kMaxTracks> trackStartOffsets{};
+// What a run does. The command that starts it decides; nothing changes it during the run.
+enum class RunKind {
+  kPlay,           // "p", "ai", "ao", "ae": the playlist from the play start to the stop
+  kPlaySoloed,     // "sp": only the soloed tracks
+  kPlayAndRecord,  // "r", "ri": playback, and the armed inputs recorded from the record start
+  kRecord,         // "R": the armed inputs recorded from the record start, without playback
+  kAudition,       // "aud" of the take menu: the new takes in place of their tracks
+  kMonitorArmed,   // "mr": the peaks of the armed inputs
+  kMonitorAll,     // "ma": the peaks of every input
 };
 
-// Runs the transport and prints its reports. After a recording the session's take state
-// holds the new takes (pending for the take menu unless they were named in the command).
-void RunTransport(Session& session, const RunRequest& request);
+// Points that a command moved for its run only; each one given is put back when the run is
+// over (also when it was cancelled), after its takes were handed over.
+struct PointsToRestore {
+  std::optional<SamplePosition> in;
+  std::optional<SamplePosition> out;
+  std::optional<SamplePosition> enter;
+};
+
+struct RunRequest {
+  RunKind kind = RunKind::kPlay;
+  SamplePosition monitorFrames = 0;  // the monitor's length
+  // The audition plays the last recording's span, less these frames at its start and end,
+  // each track's file starting at its offset.
+  SamplePosition auditionStartOffset = 0;
+  SamplePosition auditionStopCut = 0;
+  std::array<SamplePosition, kMaxTracks> trackStartOffsets{};
+  PointsToRestore restore;
+
+  bool plays() const;
+  bool records() const;
+  bool monitors() const;
+};
+
+// What a run works on besides its request: the settings and the console (a list file that has
+// gone missing is asked for), the device, the session's buffers, mixer, gains and meter, and
+// the take state that a recording hands its takes to.
+struct RunContext {
+  SessionSettings& settings;
+  ConsoleInput& input;
+  PcmPort& port;
+  TransportBuffers& buffers;
+  MixEngine& mixer;
+  TrackGains& gains;
+  MeterState& meterState;
+  const MeterScale& meterScale;
+  TakeState& takes;
+};
+
+// Runs the transport and prints its reports. After a recording, context.takes holds the new
+// takes (pending for the take menu unless they were named in the command).
+void RunTransport(const RunContext& context, const RunRequest& request);
 
 }  // namespace tapeloom

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/session.h"
 #include "audio/transport_run.h"
 #include "console/command_table.h"
+#include "console/session.h"
 #include "console/status_display.h"
 #include "takes/take_menu.h"
 #include "tracks/run_lists.h"
@@ -15,15 +15,10 @@ namespace {
 void RunPending(Session& session) {
   const RunRequest request = *session.pendingRun;
   session.pendingRun.reset();
-  RunTransport(session, request);
+  RunTransport(session.ForRun(), request);
 }
 
 void OnePass(Session& session, std::string& word) {
-  if (session.pointsAfterRecordFromIn) {
-    session.settings.i = session.pointsAfterRecordFromIn->in;
-    session.settings.e = session.pointsAfterRecordFromIn->enter;
-    session.pointsAfterRecordFromIn.reset();
-  }
   if (session.pendingRun) {
     // An audition the take menu asked for runs as the loop goes round, then the menu returns.
     RunPending(session);
@@ -34,12 +29,14 @@ void OnePass(Session& session, std::string& word) {
       word = session.input.ReadWord();
     }
     OfferToCommandTable(session, word);
-    if (session.loopState == LoopState::Run && session.pendingRun) RunPending(session);
+    if (session.pendingRun) RunPending(session);
   }
-  if (session.loopState == LoopState::Run) session.loopState = LoopState::Prompt;
   if (session.takes.pending) {
     RunRequest audition;
-    if (RunTakeMenu(session, audition) == TakeMenuOutcome::Audition) session.pendingRun = audition;
+    if (RunTakeMenu(session.takes, session.settings, session.input, session.derived.xfadeFull(), audition) ==
+        TakeMenuOutcome::Audition) {
+      session.pendingRun = audition;
+    }
   }
   // A take name typed with a record command is for that command only.
   session.takes.takeNameMode = false;
@@ -59,9 +56,8 @@ void PrepareExit(Session& session) {
 
 void RunCommandLoop(Session& session) {
   std::string word;
-  session.loopState = LoopState::Prompt;
   try {
-    while (session.loopState != LoopState::Exit) OnePass(session, word);
+    while (!session.exitRequested) OnePass(session, word);
   } catch (const InputEnded&) {
     // The end of input ends the session as "x" does.
   }

@@ -1,11 +1,13 @@
 #include "console/command_table.h"
 
-#include "app/session.h"
+#include "app/settings_file.h"
 #include "audio/run_commands.h"
-#include "console/session_commands.h"
+#include "console/help_page.h"
+#include "console/session.h"
 #include "takes/take_naming.h"
 #include "time/point_commands.h"
 #include "time/point_lists.h"
+#include "time/transport_points.h"
 #include "tracks/list_listings.h"
 
 namespace tapeloom {
@@ -14,11 +16,40 @@ namespace {
 using enum MatchKind;
 using enum Chain;
 
+int Period(const Session& s) { return s.port->PeriodFrames(); }
+
+// The handlers: each hands its command the pieces of the session it works on.
+void ShowHelp(Session& s, std::string& word) { ShowHelpPage(s.input, word); }
+void Exit(Session& s, std::string&) { s.exitRequested = true; }
+void Save(Session& s, std::string&) { Store_Settings(s.settings); }
+void StoreRange(Session& s, std::string&) { StoreRangeCommand(s.settings, s.input); }
+void RecallRange(Session& s, std::string&) { RecallRangeCommand(s.settings, s.input); }
+void Play(Session& s, std::string& word) { s.pendingRun = PlayCommand(word); }
+void PromptForPoint(Session& s, std::string& word) { PromptForPointCommand(s.settings, s.input, Period(s), word); }
+void EnterPoint(Session& s, std::string& word) { DirectPointEntryCommand(s.settings, Period(s), word); }
+void Jump(Session& s, std::string& word) { JumpCommand(s.settings, Period(s), word); }
+void Nudge(Session& s, std::string& word) { NudgePoints(s.settings, word, s.derived.nudgeStep, Period(s)); }
+void NudgeAmount(Session& s, std::string&) { NudgeAmountCommand(s.settings, s.input, Period(s), s.derived.nudgeStep); }
+void Audition(Session& s, std::string& word) {
+  s.pendingRun = AuditionCommand(s.settings, s.derived.auditionFrames, word);
+}
+void Copy(Session& s, std::string& word) { CopyPoint(s.settings, word); }
+void StoreLocate(Session& s, std::string& word) { StoreLocateCommand(s.settings, s.input, word); }
+void RecallLocate(Session& s, std::string& word) { RecallLocateCommand(s.settings, s.input, word); }
+void PointList(Session& s, std::string& word) { PointListCommand(s.settings, s.input, word); }
+void LongestFileStop(Session& s, std::string&) { LongestFileStopCommand(s.settings); }
+void TakeName(Session& s, std::string& word) { TakeNameCommand(s.takes, word); }
+void Record(Session& s, std::string& word) {
+  if (auto run = RecordCommand(s.settings, s.input, s.derived.prerollFrames, word)) s.pendingRun = run;
+}
+void Monitor(Session& s, std::string& word) { s.pendingRun = MonitorCommand(s.settings, s.input, word); }
+void ListListing(Session& s, std::string& word) { ListListingCommand(s.settings, s.input, word); }
+
 // Tests whose handler is nullptr belong to features not built yet.
 // clang-format off
 constexpr CommandTest kCommandTable[] = {
 //  order chain  match             words                                        handler
-    {1,   Alone, Equals,           {"+", "h"},                                  ShowHelpCommand},
+    {1,   Alone, Equals,           {"+", "h"},                                  ShowHelp},
     {2,   Alone, Equals,           {"opt"},                                     nullptr},  // options menu
     {3,   Alone, Equals,           {"tempo"},                                   nullptr},  // tempo menu
     {4,   Alone, Equals,           {"safe"},                                    nullptr},  // safety mode
@@ -26,34 +57,34 @@ constexpr CommandTest kCommandTable[] = {
     {6,   Alone, Equals,           {"mix"},                                     nullptr},  // mixer console on/off
     {7,   Alone, Equals,           {"d"},                                       nullptr},  // mixer console off
     {8,   Alone, MixerActive,      {},                                          nullptr},  // mixer console word
-    {9,   Alone, Equals,           {"io."},                                     StoreRangeCommand},
-    {10,  Alone, Equals,           {".io"},                                     RecallRangeCommand},
-    {11,  Alone, Equals,           {"x"},                                       ExitCommand},
-    {12,  Alone, Equals,           {"s"},                                       SaveCommand},
-    {13,  Alone, Equals,           {"p"},                                       PlayCommand},
-    {14,  Alone, Equals,           {"sp"},                                      PlayCommand},
-    {15,  Alone, Equals,           {"i", "o", "e"},                             PromptForPointCommand},
-    {16,  Alone, DirectPointEntry, {},                                          DirectPointEntryCommand},
-    {17,  Alone, Equals,           {"j", "J"},                                  JumpCommand},
-    {18,  Alone, Equals,           {"n", "b", "N", "B", "no", "bo", "ne", "be"}, NudgeCommand},
-    {19,  Alone, Equals,           {"nn"},                                      NudgeAmountCommand},
+    {9,   Alone, Equals,           {"io."},                                     StoreRange},
+    {10,  Alone, Equals,           {".io"},                                     RecallRange},
+    {11,  Alone, Equals,           {"x"},                                       Exit},
+    {12,  Alone, Equals,           {"s"},                                       Save},
+    {13,  Alone, Equals,           {"p"},                                       Play},
+    {14,  Alone, Equals,           {"sp"},                                      Play},
+    {15,  Alone, Equals,           {"i", "o", "e"},                             PromptForPoint},
+    {16,  Alone, DirectPointEntry, {},                                          EnterPoint},
+    {17,  Alone, Equals,           {"j", "J"},                                  Jump},
+    {18,  Alone, Equals,           {"n", "b", "N", "B", "no", "bo", "ne", "be"}, Nudge},
+    {19,  Alone, Equals,           {"nn"},                                      NudgeAmount},
     {20,  Alone, Equals,           {"mtr"},                                     nullptr},  // meter range
     {21,  Alone, Equals,           {"pre"},                                     nullptr},  // preroll
     {22,  Alone, Equals,           {"cf"},                                      nullptr},  // crossfade length
     {23,  Alone, Equals,           {"aa"},                                      nullptr},  // audition length
-    {24,  Alone, Equals,           {"ai", "ao", "ae"},                          AuditionCommand},
+    {24,  Alone, Equals,           {"ai", "ao", "ae"},                          Audition},
     {25,  Alone, Equals,           {"i.e", "e.i", "o.e", "e.o", "o.i", "i.o",
-                                    "i.m", "o.m", "e.m", "m.i", "m.o", "m.e"},  CopyPointCommand},
-    {26,  Alone, Contains,         {".l"},                                      StoreLocateCommand},
-    {27,  Else,  Contains,         {"l."},                                      RecallLocateCommand},
-    {28,  Else,  Equals,           {"ll", "lio"},                               PointListCommand},
+                                    "i.m", "o.m", "e.m", "m.i", "m.o", "m.e"},  Copy},
+    {26,  Alone, Contains,         {".l"},                                      StoreLocate},
+    {27,  Else,  Contains,         {"l."},                                      RecallLocate},
+    {28,  Else,  Equals,           {"ll", "lio"},                               PointList},
     {29,  Else,  Equals,           {"pf", "rf"},                                nullptr},  // list-file selection
     {30,  Else,  Equals,           {"bus"},                                     nullptr},  // bus routing
-    {31,  Else,  Equals,           {"f"},                                       LongestFileStopCommand},
-    {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         TakeNameCommand},
-    {33,  Alone, Equals,           {"r", "R", "ri"},                            RecordCommand},
-    {34,  Alone, Equals,           {"ma", "mr"},                                MonitorCommand},
-    {35,  Alone, Equals,           {"lr", "lp"},                                ListListingCommand},
+    {31,  Else,  Equals,           {"f"},                                       LongestFileStop},
+    {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         TakeName},
+    {33,  Alone, Equals,           {"r", "R", "ri"},                            Record},
+    {34,  Alone, Equals,           {"ma", "mr"},                                Monitor},
+    {35,  Alone, Equals,           {"lr", "lp"},                                ListListing},
     {36,  Alone, Equals,           {"so"},                                      nullptr},  // solo assignments
     {37,  Alone, Equals,           {"mod"},                                     nullptr},  // mix mode
 };
@@ -90,26 +121,20 @@ bool Matches(const CommandTest& test, std::string_view word, bool mixerActive) {
   return false;
 }
 
-std::vector<int> MatchingTests(std::string_view word, bool mixerActive) {
-  std::vector<int> orders;
+void OfferToTests(std::span<const CommandTest> table, std::string& word, bool mixerActive,
+                  const std::function<void(const CommandTest&)>& matched) {
   bool chainMatched = false;
-  for (const CommandTest& test : kCommandTable) {
+  for (const CommandTest& test : table) {
     if (test.chain == Else && chainMatched) continue;
     chainMatched = Matches(test, word, mixerActive);
-    if (chainMatched) orders.push_back(test.order);
+    if (chainMatched) matched(test);
   }
-  return orders;
 }
 
 void OfferToCommandTable(Session& session, std::string& word) {
-  bool chainMatched = false;
-  for (const CommandTest& test : kCommandTable) {
-    if (test.chain == Else && chainMatched) continue;
-    chainMatched = Matches(test, word, session.mixerView);
-    if (chainMatched && test.handler != nullptr && test.handler(session, word) == PassOutcome::EndPass) {
-      return;
-    }
-  }
+  OfferToTests(kCommandTable, word, session.mixerView, [&](const CommandTest& test) {
+    if (test.handler != nullptr) test.handler(session, word);
+  });
 }
 
 }  // namespace tapeloom

@@ -1,13 +1,14 @@
 // The command table: the tests that every command word is offered to, in order. After a
 // handler runs, the remaining tests are still made on the word then in the buffer, so a
-// handler that reads answers leaves there a word that matches no later test.
+// handler that reads answers leaves there a word that matches no later test. The handlers
+// adapt the session to the commands of each subsystem, which take only the pieces they use.
 #pragma once
 
 #include <array>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace tapeloom {
 
@@ -24,9 +25,7 @@ enum class MatchKind {
 // that, for a chain of several).
 enum class Chain { Alone, Else };
 
-enum class PassOutcome { Continue, EndPass };
-
-using CommandHandler = PassOutcome (*)(Session& session, std::string& word);
+using CommandHandler = void (*)(Session& session, std::string& word);
 
 struct CommandTest {
   int order;
@@ -46,10 +45,12 @@ bool Matches(const CommandTest& test, std::string_view word, bool mixerActive);
 // that letter ("i." anywhere, io, io.; "o." anywhere, opt; "e." anywhere, exp-s, exp-i).
 bool IsDirectPointEntry(std::string_view word);
 
-// The orders of the tests that a word matches, in order, when no handler changes the word.
-std::vector<int> MatchingTests(std::string_view word, bool mixerActive);
+// Offers the word to every test of a table in order and calls matched(test) for each test that
+// matches the word as it is then (a handler may change it).
+void OfferToTests(std::span<const CommandTest> table, std::string& word, bool mixerActive,
+                  const std::function<void(const CommandTest&)>& matched);
 
-// Offers the word to every test in order and runs the handlers of those that match.
+// Offers the word to the command table and runs the handlers of the tests that match.
 void OfferToCommandTable(Session& session, std::string& word);
 
 }  // namespace tapeloom

@@ -2,6 +2,7 @@
 // from the levels in dB that the user sets.
 #pragma once
 
+#include <array>
 #include <span>
 
 #include "app/session_settings.h"
@@ -12,6 +13,13 @@ namespace tapeloom {
 // unity; bus gains divide by 256 again.
 inline constexpr float kTrackGainScale = 256.0f;
 inline constexpr int kBusGainDivisor = 256;
+
+// The left and right gain of every track. A session keeps them between runs: a track that does
+// not play in a run keeps the gains it had.
+struct TrackGains {
+  std::array<float, kMaxTracks> left{};
+  std::array<float, kMaxTracks> right{};
+};
 
 // x × 10^(dB / 20): the power in double precision, the result rounded to single.
 float dBtoRatio(float dB, float x);

@@ -10,9 +10,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/text_file.h"
 #include "takes/file_steps.h"
 #include "tracks/list_files.h"
+#include "wave/text_file.h"
 #include "wave/wave_file.h"
 #include "wave/wave_header.h"
 #include "wave/wave_layout.h"

@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <string>
 
-#include "app/session.h"
-#include "app/text_file.h"
 #include "takes/crossfade.h"
 #include "takes/take_files.h"
 #include "tracks/list_files.h"
 #include "tracks/overwrite_check.h"
 #include "wave/file_creation.h"
+#include "wave/text_file.h"
 
 namespace tapeloom {
 namespace {
@@ -41,21 +40,23 @@ void ShowTakeMenu(int interfaceMode) {
 // its name and its file.
 class TakeMenu {
  public:
-  explicit TakeMenu(Session& session)
-      : session_(session),
-        takes_(session.takes),
-        inputs_(session.settings.inputs),
-        recordStart_(session.takes.recordStart) {}
+  TakeMenu(TakeState& takes, const SessionSettings& settings, ConsoleInput& input, SamplePosition crossfadeFrames)
+      : takes_(takes),
+        settings_(settings),
+        input_(input),
+        crossfadeFrames_(crossfadeFrames),
+        inputs_(settings.inputs),
+        recordStart_(takes.recordStart) {}
 
   TakeMenuOutcome Run(RunRequest& audition) {
     for (;;) {
-      ShowTakeMenu(session_.settings.int_);
-      std::string word = session_.input.ReadWord();
+      ShowTakeMenu(settings_.int_);
+      std::string word = input_.ReadWord();
       if (word == "rep") {
-        if (session_.settings.safe == 1) {
+        if (settings_.safe == 1) {
           std::puts("The file safety switch is on.");
           std::puts("Do you really want to replace a whole file rather than insert? (y,n)");
-          word = session_.input.ReadWord();
+          word = input_.ReadWord();
           if (word == "y" && Replace()) return Settled();
           if (word == "y") continue;
           // Any other answer is taken as the next take command.
@@ -71,9 +72,9 @@ class TakeMenu {
       }
       if (word == "app" || word == "aws") {
         std::puts("Enter characters to append with.");
-        std::string characters = session_.input.ReadWord();
+        std::string characters = input_.ReadWord();
         if (word == "aws") AppendFormat(characters, "_stp_%i", recordStart_);
-        APPEND_NAMES(inputs_, takes_.takeList, takes_.recordListText, characters, takes_.recorded, session_.input);
+        APPEND_NAMES(inputs_, takes_.takeList, takes_.recordListText, characters, takes_.recorded, input_);
         return Settled();
       }
       if (word == "stp") {
@@ -96,12 +97,12 @@ class TakeMenu {
       }
       if (word == "awp") {
         std::puts("Enter characters to append with.");
-        const std::string characters = session_.input.ReadWord();
+        const std::string characters = input_.ReadWord();
         std::array<int, kMaxTracks> padded = takes_.recorded;
         ForEachRecorded([&](const std::string& take, const std::string&) {
           if (!PAD_FILE(take, recordStart_)) padded[static_cast<std::size_t>(channel_)] = 0;  // keeps its name
         });
-        APPEND_NAMES(inputs_, takes_.takeList, takes_.recordListText, characters, padded, session_.input);
+        APPEND_NAMES(inputs_, takes_.takeList, takes_.recordListText, characters, padded, input_);
         return Settled();
       }
       if (word == "ins") {
@@ -150,8 +151,7 @@ class TakeMenu {
   // "rep": the takes take the place of the record list's files. Returns false when the user
   // went back to the menu.
   bool Replace() {
-    if (takes_.dontAskAgain == 0 &&
-        FILE_CHECK(inputs_, takes_.recordListText, takes_.dontAskAgain, session_.input) == 0) {
+    if (takes_.dontAskAgain == 0 && FILE_CHECK(inputs_, takes_.recordListText, takes_.dontAskAgain, input_) == 0) {
       return false;
     }
     ForEachRecorded([this](const std::string& take, const std::string& target) {
@@ -189,8 +189,8 @@ class TakeMenu {
         // No file yet: the padded take becomes it, unless one appears meanwhile.
         done = PadTake(take, recordStart_, target, Placement::kKeepExisting);
       } else {
-        done = InsertTakeWithCrossfades(target, take, recordStart_, takes_.recordLength, session_.derived.xfadeFull(),
-                                        session_.settings.sr);
+        done =
+            InsertTakeWithCrossfades(target, take, recordStart_, takes_.recordLength, crossfadeFrames_, settings_.sr);
       }
       settled[k] = done ? 1 : 0;
     });
@@ -203,15 +203,14 @@ class TakeMenu {
   // input's take standing in for its track from the record start of the recording.
   void PrepareAudition(RunRequest& audition) {
     std::puts("0 = hear whole take   1 = 1st 1/4   2 = 2nd 1/4   3 = 3rd 1/4   4 = 4th 1/4");
-    const std::string answer = session_.input.ReadWord();
+    const std::string answer = input_.ReadWord();
     const SamplePosition q = takes_.recordLength / 4;
     if (answer == "0") SetQuarter(0, 0);
     if (answer == "1") SetQuarter(0, 3 * q);
     if (answer == "2") SetQuarter(q, 2 * q);
     if (answer == "3") SetQuarter(2 * q, q);
     if (answer == "4") SetQuarter(3 * q, 0);
-    audition = RunRequest{.plays = true,
-                          .takeAudition = true,
+    audition = RunRequest{.kind = RunKind::kAudition,
                           .auditionStartOffset = takes_.auditionStartOffset,
                           .auditionStopCut = takes_.auditionStopCut};
     for (int k = 0; k < inputs_ && k < kMaxTracks; ++k) {
@@ -225,8 +224,10 @@ class TakeMenu {
     takes_.auditionStopCut = stopCut;
   }
 
-  Session& session_;
   TakeState& takes_;
+  const SessionSettings& settings_;
+  ConsoleInput& input_;
+  const SamplePosition crossfadeFrames_;
   const int inputs_;
   const SamplePosition recordStart_;
   int channel_ = 0;  // the channel ForEachRecorded is at
@@ -234,6 +235,9 @@ class TakeMenu {
 
 }  // namespace
 
-TakeMenuOutcome RunTakeMenu(Session& session, RunRequest& audition) { return TakeMenu(session).Run(audition); }
+TakeMenuOutcome RunTakeMenu(TakeState& takes, const SessionSettings& settings, ConsoleInput& input,
+                            SamplePosition crossfadeFrames, RunRequest& audition) {
+  return TakeMenu(takes, settings, input, crossfadeFrames).Run(audition);
+}
 
 }  // namespace tapeloom

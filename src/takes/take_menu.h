@@ -4,11 +4,12 @@
 // automatically, or auditions them first.
 #pragma once
 
+#include "app/session_settings.h"
 #include "audio/transport_run.h"
+#include "console/console_input.h"
+#include "takes/take_state.h"
 
 namespace tapeloom {
-
-struct Session;
 
 enum class TakeMenuOutcome {
   Settled,   // a command was carried out; no takes are pending any more
@@ -16,8 +17,9 @@ enum class TakeMenuOutcome {
 };
 
 // Shows the menu and reads commands until one is carried out or an audition is asked for (the
-// run is then put in `audition`). Throws InputEnded when the input ends: the takes stay on disk
-// under their current names.
-TakeMenuOutcome RunTakeMenu(Session& session, RunRequest& audition);
+// run is then put in `audition`). crossfadeFrames is the full crossfade of an insertion. Throws
+// InputEnded when the input ends: the takes stay on disk under their current names.
+TakeMenuOutcome RunTakeMenu(TakeState& takes, const SessionSettings& settings, ConsoleInput& input,
+                            SamplePosition crossfadeFrames, RunRequest& audition);
 
 }  // namespace tapeloom

@@ -3,11 +3,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/session.h"
-#include "app/text_file.h"
 #include "takes/take_files.h"
 #include "tracks/list_files.h"
 #include "wave/file_creation.h"
+#include "wave/text_file.h"
 #include "wave/wave_header.h"
 
 namespace tapeloom {
@@ -105,12 +104,11 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
   return takes;
 }
 
-PassOutcome TakeNameCommand(Session& session, std::string& word) {
+void TakeNameCommand(TakeState& takes, std::string& word) {
   const std::size_t underscore = word.find('_');
-  session.takes.takeNameMode = true;
-  session.takes.takeName = word.substr(underscore + 1);
+  takes.takeNameMode = true;
+  takes.takeName = word.substr(underscore + 1);
   word.resize(underscore);
-  return PassOutcome::Continue;
 }
 
 }  // namespace tapeloom

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "app/session_settings.h"
-#include "console/command_table.h"
 #include "console/console_input.h"
+#include "takes/take_state.h"
 
 namespace tapeloom {
 
@@ -51,6 +51,6 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input);
 
 // "r_name", "R_name", "ri_name": the text after the first '_' becomes the take name and the
 // word is cut there, so that the record command itself matches the next test.
-PassOutcome TakeNameCommand(Session& session, std::string& word);
+void TakeNameCommand(TakeState& takes, std::string& word);
 
 }  // namespace tapeloom

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/session.h"
 #include "console/number_words.h"
 #include "time/time_base.h"
 #include "time/transport_points.h"
@@ -33,33 +32,26 @@ PointPrompts PromptsFor(TransportPoint point) {
 
 }  // namespace
 
-PassOutcome PromptForPointCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
-  const int period = session.devices.periodFrames;
+void PromptForPointCommand(SessionSettings& s, ConsoleInput& input, int period, std::string& word) {
   const TransportPoint point = *PointForLetter(word[0]);
   const PointPrompts prompts = PromptsFor(point);
-  // The answers are read here, not into the command word: clearing it keeps the letter from
-  // being taken as a time typed after it by the next test.
   word.clear();
   if (s.tmode == 1) {
     std::puts(prompts.measure);
-    const auto measure = session.input.ReadInt();
+    const auto measure = input.ReadInt();
     std::puts(prompts.beat);
-    const auto beat = session.input.ReadFloat();
-    if (!measure || !beat) return PassOutcome::Continue;  // an unreadable answer changes nothing
+    const auto beat = input.ReadFloat();
+    if (!measure || !beat) return;  // an unreadable answer changes nothing
     SetPointFromMeasures(s, point, *measure < 1 ? 1 : *measure, *beat < 1.0f ? 1.0f : *beat, period);
   } else {
     std::puts(prompts.seconds);
-    const auto seconds = session.input.ReadFloat();
-    if (!seconds) return PassOutcome::Continue;
+    const auto seconds = input.ReadFloat();
+    if (!seconds) return;
     SetPointFromSeconds(s, point, *seconds, period);
   }
-  return PassOutcome::Continue;
 }
 
-PassOutcome DirectPointEntryCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
-  const int period = session.devices.periodFrames;
+void DirectPointEntryCommand(SessionSettings& s, int period, const std::string& word) {
   const TransportPoint point = *PointForLetter(word[0]);
   if (s.tmode == 1) {
     const MusicalPosition typed = MeasureBeatFromWord(word);
@@ -67,46 +59,27 @@ PassOutcome DirectPointEntryCommand(Session& session, std::string& word) {
   } else {
     SetPointFromSeconds(s, point, FloatOrZero(std::string_view(word).substr(1)), period);
   }
-  return PassOutcome::Continue;
 }
 
-PassOutcome JumpCommand(Session& session, std::string& word) {
+void JumpCommand(SessionSettings& s, int period, const std::string& word) {
   if (word == "j") {
-    JumpAhead(session.settings, session.devices.periodFrames);
+    JumpAhead(s, period);
   } else {
-    JumpBack(session.settings, session.devices.periodFrames);
+    JumpBack(s, period);
   }
-  return PassOutcome::Continue;
 }
 
-PassOutcome NudgeCommand(Session& session, std::string& word) {
-  NudgePoints(session.settings, word, session.derived.nudgeStep, session.devices.periodFrames);
-  return PassOutcome::Continue;
-}
-
-PassOutcome NudgeAmountCommand(Session& session, std::string& /*word*/) {
-  SessionSettings& s = session.settings;
-  SamplePosition& step = session.derived.nudgeStep;
+void NudgeAmountCommand(SessionSettings& s, ConsoleInput& input, int period, SamplePosition& step) {
   std::printf("\nNudge Amount = %i samples, %.3f sec\n", step, static_cast<double>(PositionToSeconds(step, s.sr)));
   std::puts("Enter new nudge amount (in sec) or '0' to keep settings");
-  const auto seconds = session.input.ReadFloat();
-  if (!seconds || !(*seconds > 0.0f)) return PassOutcome::Continue;
+  const auto seconds = input.ReadFloat();
+  if (!seconds || !(*seconds > 0.0f)) return;
   s.nudge = *seconds;
-  step = QUANTIZE(session.devices.periodFrames, s.sr, *seconds);
+  step = QUANTIZE(period, s.sr, *seconds);
   std::printf("Nudge amount will be set to %i samples, %.3f sec\n", step,
               static_cast<double>(PositionToSeconds(step, s.sr)));
-  return PassOutcome::Continue;
 }
 
-PassOutcome CopyPointCommand(Session& session, std::string& word) {
-  CopyPoint(session.settings, word);
-  return PassOutcome::Continue;
-}
-
-PassOutcome LongestFileStopCommand(Session& session, std::string& /*word*/) {
-  SessionSettings& s = session.settings;
-  s.o = SEEK_LONG_FILE(s.ch, kSkipMark, s.play[0]);
-  return PassOutcome::Continue;
-}
+void LongestFileStopCommand(SessionSettings& s) { s.o = SEEK_LONG_FILE(s.ch, kSkipMark, s.play[0]); }
 
 }  // namespace tapeloom

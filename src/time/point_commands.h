@@ -3,30 +3,26 @@
 
 #include <string>
 
-#include "console/command_table.h"
+#include "app/session_settings.h"
+#include "console/console_input.h"
 
 namespace tapeloom {
 
-// "i", "o", "e": asks for the point in seconds, or as measure and beat in tempo mode.
-PassOutcome PromptForPointCommand(Session& session, std::string& word);
+// "i", "o", "e": asks for the point in seconds, or as measure and beat in tempo mode. The word
+// is cleared, so that the letter is not taken as a time typed after it by a later test.
+void PromptForPointCommand(SessionSettings& s, ConsoleInput& input, int period, std::string& word);
 
 // "i12.5", "o3", "e5.2": the time follows the point's letter.
-PassOutcome DirectPointEntryCommand(Session& session, std::string& word);
+void DirectPointEntryCommand(SessionSettings& s, int period, const std::string& word);
 
 // "j", "J".
-PassOutcome JumpCommand(Session& session, std::string& word);
-
-// "n", "b", "no", "bo", "ne", "be", "N", "B".
-PassOutcome NudgeCommand(Session& session, std::string& word);
+void JumpCommand(SessionSettings& s, int period, const std::string& word);
 
 // "nn": shows and sets the nudge step.
-PassOutcome NudgeAmountCommand(Session& session, std::string& word);
-
-// "i.o", "m.e", ...: copies one point to another.
-PassOutcome CopyPointCommand(Session& session, std::string& word);
+void NudgeAmountCommand(SessionSettings& s, ConsoleInput& input, int period, SamplePosition& nudgeStep);
 
 // "f": the stop goes to the end of the longest file of the playlist, as it is (no rounding and
 // no check against the play start).
-PassOutcome LongestFileStopCommand(Session& session, std::string& word);
+void LongestFileStopCommand(SessionSettings& s);
 
 }  // namespace tapeloom

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/session.h"
 #include "time/time_base.h"
 #include "time/transport_points.h"
 
@@ -59,58 +58,51 @@ void ListLocates(const SessionSettings& s) {
   }
 }
 
-PassOutcome StoreLocateCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
-  if (word.size() != 3 || word.substr(1) != ".l") return PassOutcome::Continue;
+void StoreLocateCommand(SessionSettings& s, ConsoleInput& input, std::string& word) {
+  if (word.size() != 3 || word.substr(1) != ".l") return;
   const SamplePosition* point = PointByLetter(s, word[0]);
-  if (point == nullptr) return PassOutcome::Continue;
+  if (point == nullptr) return;
   PrintLocatePage(s);
   std::printf("\nEnter locate point number (1-%i)\n", kLocateSlots);
-  const auto slot = session.input.ReadInt();
-  if (!IsSlot(slot, kLocateSlots)) return PassOutcome::Continue;
+  const auto slot = input.ReadInt();
+  if (!IsSlot(slot, kLocateSlots)) return;
   s.loc[static_cast<std::size_t>(*slot - 1)].position = *point;
   std::puts("Stored locate point");
-  return PassOutcome::Continue;
 }
 
-PassOutcome RecallLocateCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
+void RecallLocateCommand(SessionSettings& s, ConsoleInput& input, std::string& word) {
   PrintLocatePage(s);
   std::printf("Enter a locate point number (1-%i)\n", kLocateSlots);
-  const auto slot = session.input.ReadInt();
-  if (!IsSlot(slot, kLocateSlots) || word.size() != 3 || word.substr(0, 2) != "l.") return PassOutcome::Continue;
+  const auto slot = input.ReadInt();
+  if (!IsSlot(slot, kLocateSlots) || word.size() != 3 || word.substr(0, 2) != "l.") return;
   if (SamplePosition* point = PointByLetter(s, word[2])) {
     *point = s.loc[static_cast<std::size_t>(*slot - 1)].position;
   }
-  return PassOutcome::Continue;
 }
 
-PassOutcome EditLocatesCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
+void EditLocatesCommand(SessionSettings& s, ConsoleInput& input, std::string& word) {
   do {
     PrintLocatePage(s);
     std::puts("Enter 'n' to change name");
     std::puts("Enter 'k' to delete point");
     std::puts("Enter 'c' to continue");
-    word = session.input.ReadWord();
+    word = input.ReadWord();
     if (word == "n") {
       std::printf("Enter locate point\n");
-      const auto slot = session.input.ReadInt();
+      const auto slot = input.ReadInt();
       if (IsSlot(slot, kLocateSlots)) {
         std::printf("Enter a name for point %i\n", *slot);
-        s.loc[static_cast<std::size_t>(*slot - 1)].name = LimitPointName(session.input.ReadWord());
+        s.loc[static_cast<std::size_t>(*slot - 1)].name = LimitPointName(input.ReadWord());
       }
     } else if (word == "k") {
       std::printf("Enter locate point number\n");
-      const auto slot = session.input.ReadInt();
+      const auto slot = input.ReadInt();
       if (IsSlot(slot, kLocateSlots)) s.loc[static_cast<std::size_t>(*slot - 1)] = LocatePoint{};
     }
   } while (word != "c");
-  return PassOutcome::Continue;
 }
 
-PassOutcome StoreRangeCommand(Session& session, std::string& /*word*/) {
-  SessionSettings& s = session.settings;
+void StoreRangeCommand(SessionSettings& s, ConsoleInput& input) {
   std::array<int, kRangeSlots> inUse{};
   if (CheckTimeRanges(s.range, inUse) > 0) {
     std::puts("Loc\tIn\tOut\tName");
@@ -119,72 +111,71 @@ PassOutcome StoreRangeCommand(Session& session, std::string& /*word*/) {
     std::puts("All locations available");
   }
   std::printf("Enter location to store to (1-%i)\n", kRangeSlots);
-  const auto slot = session.input.ReadInt();
-  if (!IsSlot(slot, kRangeSlots)) return PassOutcome::Continue;
+  const auto slot = input.ReadInt();
+  if (!IsSlot(slot, kRangeSlots)) return;
   TimeRange& range = s.range[static_cast<std::size_t>(*slot - 1)];
   range.in = s.i;
   range.out = s.o;
   std::puts("Enter a range name or '0' to skip");
-  const std::string name = session.input.ReadWord();
+  const std::string name = input.ReadWord();
   if (name != "0" && !name.empty()) range.name = LimitPointName(name);
-  return PassOutcome::Continue;
 }
 
-PassOutcome RecallRangeCommand(Session& session, std::string& /*word*/) {
-  SessionSettings& s = session.settings;
+void RecallRangeCommand(SessionSettings& s, ConsoleInput& input) {
   std::array<int, kRangeSlots> inUse{};
   if (CheckTimeRanges(s.range, inUse) == 0) {
     std::puts("No locations available");
-    return PassOutcome::Continue;
+    return;
   }
   std::puts("Loc\tIn\tOut\tName");
   ListRanges(s, inUse);
   std::printf("Enter location to recall (1-%i)\n", kRangeSlots);
-  const auto slot = session.input.ReadInt();
-  if (!IsSlot(slot, kRangeSlots)) return PassOutcome::Continue;
+  const auto slot = input.ReadInt();
+  if (!IsSlot(slot, kRangeSlots)) return;
   const std::size_t index = static_cast<std::size_t>(*slot - 1);
   if (inUse[index] != 1) {
     std::printf("Location %i is empty\n", *slot);
-    return PassOutcome::Continue;
+    return;
   }
   s.i = s.range[index].in;
   s.o = s.range[index].out;
-  return PassOutcome::Continue;
 }
 
-PassOutcome EditRangesCommand(Session& session, std::string& word) {
-  SessionSettings& s = session.settings;
+void EditRangesCommand(SessionSettings& s, ConsoleInput& input, std::string& word) {
   do {
     std::array<int, kRangeSlots> inUse{};
     if (CheckTimeRanges(s.range, inUse) == 0) {
       std::puts("No range locations to edit");
-      return PassOutcome::Continue;
+      return;
     }
     std::puts("Loc\tIn\tOut\tName");
     ListRanges(s, inUse);
     std::puts("Enter 'n' to change region name");
     std::puts("Enter 'k' to delete region");
     std::puts("Enter 'c' to continue");
-    word = session.input.ReadWord();
+    word = input.ReadWord();
     if (word == "k" || word == "n") {
       std::puts("Enter the range number");
-      const auto slot = session.input.ReadInt();
+      const auto slot = input.ReadInt();
       if (!IsSlot(slot, kRangeSlots)) continue;
       TimeRange& range = s.range[static_cast<std::size_t>(*slot - 1)];
       if (word == "k") {
         range = TimeRange{};
       } else {
         std::puts("Enter a new range name");
-        const std::string name = session.input.ReadWord();
+        const std::string name = input.ReadWord();
         if (!name.empty()) range.name = LimitPointName(name);
       }
     }
   } while (word != "c");
-  return PassOutcome::Continue;
 }
 
-PassOutcome PointListCommand(Session& session, std::string& word) {
-  return word == "ll" ? EditLocatesCommand(session, word) : EditRangesCommand(session, word);
+void PointListCommand(SessionSettings& s, ConsoleInput& input, std::string& word) {
+  if (word == "ll") {
+    EditLocatesCommand(s, input, word);
+  } else {
+    EditRangesCommand(s, input, word);
+  }
 }
 
 }  // namespace tapeloom

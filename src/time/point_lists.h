@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/session_settings.h"
-#include "console/command_table.h"
+#include "console/console_input.h"
 
 namespace tapeloom {
 
@@ -18,18 +18,18 @@ void ListRanges(const SessionSettings& s, const std::array<int, kRangeSlots>& in
 void ListLocates(const SessionSettings& s);
 
 // "i.l", "o.l", "e.l", "m.l": store a point into a locate slot. Other words with ".l" do nothing.
-PassOutcome StoreLocateCommand(Session& session, std::string& word);
+void StoreLocateCommand(SessionSettings& s, ConsoleInput& input, std::string& word);
 // Any word with "l.": lists and asks for a slot; "l.i", "l.o", "l.e", "l.m" recall it.
-PassOutcome RecallLocateCommand(Session& session, std::string& word);
+void RecallLocateCommand(SessionSettings& s, ConsoleInput& input, std::string& word);
 // "ll": list locate points, rename or clear them until "c".
-PassOutcome EditLocatesCommand(Session& session, std::string& word);
+void EditLocatesCommand(SessionSettings& s, ConsoleInput& input, std::string& word);
 // "io.": store the play range into a range slot (TimeRangeStore).
-PassOutcome StoreRangeCommand(Session& session, std::string& word);
+void StoreRangeCommand(SessionSettings& s, ConsoleInput& input);
 // ".io": recall a range into the play start and stop (TimeRangeRecall).
-PassOutcome RecallRangeCommand(Session& session, std::string& word);
+void RecallRangeCommand(SessionSettings& s, ConsoleInput& input);
 // "lio": list ranges, rename or clear them until "c" (EditRange).
-PassOutcome EditRangesCommand(Session& session, std::string& word);
+void EditRangesCommand(SessionSettings& s, ConsoleInput& input, std::string& word);
 // Test 28 of the command table: "ll" or "lio".
-PassOutcome PointListCommand(Session& session, std::string& word);
+void PointListCommand(SessionSettings& s, ConsoleInput& input, std::string& word);
 
 }  // namespace tapeloom

@@ -2,18 +2,6 @@
 
 namespace tapeloom {
 
-std::vector<std::string> SplitList(std::string_view text) {
-  std::vector<std::string> entries;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    if (!line.empty()) entries.emplace_back(line);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-  return entries;
-}
-
 std::string GET_FILENAME(std::string_view listText, int n) {
   const std::vector<std::string> entries = SplitList(listText);
   if (n < 0 || static_cast<std::size_t>(n) >= entries.size()) return {};

@@ -8,14 +8,11 @@
 #include <vector>
 
 #include "app/session_settings.h"
+#include "wave/text_file.h"  // SplitList
 
 namespace tapeloom {
 
 inline constexpr char kSkipMark = '-';
-
-// The entries of a list: its non-empty lines, in order. Only "\n" separates lines; a carriage
-// return is part of the name.
-std::vector<std::string> SplitList(std::string_view text);
 
 // A skip line: its first character is the skip mark.
 inline bool IsSkipLine(std::string_view entry) { return !entry.empty() && entry[0] == kSkipMark; }

@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "app/session.h"
-#include "app/text_file.h"
 #include "tracks/list_files.h"
+#include "wave/text_file.h"
 #include "wave/wave_readers.h"
 
 namespace tapeloom {
@@ -114,16 +113,14 @@ int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int,
   return 1;
 }
 
-PassOutcome ListListingCommand(Session& session, std::string& word) {
-  const SessionSettings& s = session.settings;
+void ListListingCommand(const SessionSettings& s, ConsoleInput& input, std::string& word) {
   if (word == "lr") {
     REC_ARM_CHECK(s.inputs, kSkipMark, s.rec[0]);
   } else {
     PLAY_ARM_CHECK(s.ch, s.outputs, kSkipMark, s.solo, s.play[0], s.busAssign, s.mix, s.busActive, s.sr);
   }
   std::puts("Enter 'c' to continue");
-  word = session.input.WaitFor("c");
-  return PassOutcome::Continue;
+  word = input.WaitFor("c");
 }
 
 }  // namespace tapeloom

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/session_settings.h"
-#include "console/command_table.h"
+#include "console/console_input.h"
 
 namespace tapeloom {
 
@@ -21,7 +21,7 @@ int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int,
                    const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign, int mixMode,
                    const std::array<int, kMaxBusses>& busActive, std::uint32_t sessionRate);
 
-// "lr" or "lp", then "Enter 'c' to continue" until "c".
-PassOutcome ListListingCommand(Session& session, std::string& word);
+// "lr" or "lp", then "Enter 'c' to continue" until "c", which is left in the word.
+void ListListingCommand(const SessionSettings& s, ConsoleInput& input, std::string& word);
 
 }  // namespace tapeloom

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tracks/list_files.h"
+#include "wave/wave_file.h"
 
 namespace tapeloom {
 
@@ -12,10 +13,7 @@ int FILE_CHECK(int n, std::string_view listText, int& dontAskAgain, ConsoleInput
   int existing = 0;
   for (std::size_t k = 0; k < entries.size() && k < static_cast<std::size_t>(n < 0 ? 0 : n); ++k) {
     if (entries[k] == "-") continue;
-    if (std::FILE* file = std::fopen(entries[k].c_str(), "rb")) {
-      std::fclose(file);
-      ++existing;
-    }
+    if (OpensForReading(entries[k])) ++existing;
   }
   if (existing == 0) return 1;
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/text_file.h"
 #include "tracks/list_files.h"
+#include "wave/text_file.h"
 #include "wave/wave_readers.h"
 
 namespace tapeloom {

@@ -52,6 +52,8 @@ FileDescriptor CreateOrTruncate(const std::string& path) {
   return FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_LARGEFILE, 0666));
 }
 
+bool OpensForReading(const std::string& path) { return static_cast<bool>(OpenForReading(path)); }
+
 FileDescriptor CreateExclusive(const std::string& path) {
   return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0666));
 }

@@ -40,6 +40,10 @@ class FileDescriptor {
 FileDescriptor OpenForReading(const std::string& path);
 FileDescriptor OpenForUpdate(const std::string& path);     // reading and writing in place
 FileDescriptor CreateOrTruncate(const std::string& path);  // writing, from an empty file
+// Whether the file can be opened for reading: the test that decides whether a list file or a
+// record list's file is there.
+bool OpensForReading(const std::string& path);
+
 // Reading and writing a file that did not exist: fails (EEXIST) when anything of that name is
 // there, a symbolic link included, so that nothing is truncated or written through a link.
 FileDescriptor CreateExclusive(const std::string& path);

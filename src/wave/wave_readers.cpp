@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/text_file.h"
+#include "wave/text_file.h"
 #include "wave/wave_file.h"
 
 namespace tapeloom {
@@ -68,14 +68,9 @@ SamplePosition SEEK_LONG_FILE(int count, char skipChar, const std::string& listP
     return 0;
   }
   SamplePosition longest = 0;
-  int walked = 0;
-  std::string_view rest = *list;
-  while (!rest.empty() && walked < count) {
-    const std::size_t end = std::min(rest.find('\n'), rest.size());
-    const std::string entry(rest.substr(0, end));
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-    if (entry.empty()) continue;
-    ++walked;
+  const std::vector<std::string> entries = SplitList(*list);
+  for (std::size_t k = 0; k < entries.size() && k < static_cast<std::size_t>(std::max(count, 0)); ++k) {
+    const std::string& entry = entries[k];
     if (entry.front() == skipChar) continue;
     const SamplePosition length = GET_LENGTH(entry);
     std::printf("Checking file %s\n", entry.c_str());

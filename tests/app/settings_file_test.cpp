@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "app/settings_file.h"
-#include "app/text_file.h"
 #include "support/file_faults.h"
 #include "support/temp_dir.h"
+#include "wave/text_file.h"
 
 namespace tapeloom {
 namespace {

@@ -1,6 +1,6 @@
-// PCM ports for tests of the transport run: a model of a real card whose inputs hear its
-// outputs, a capture that delivers position-coded frames, and a wrapper that fails chosen
-// transfers the way a card does on an xrun.
+// PCM ports for tests of the transport run, in memory, without ALSA: a model of a real card
+// whose inputs hear its outputs, a capture that delivers position-coded frames, and a wrapper
+// that fails chosen transfers the way a card does on an xrun.
 #pragma once
 
 #include <cerrno>
@@ -24,13 +24,28 @@ inline void Pack(std::int32_t v, unsigned char* b) {
   b[2] = static_cast<unsigned char>(u >> 16);
 }
 
+// A port with the period and playback buffer a card granted.
+class GrantedPort : public PcmPort {
+ public:
+  GrantedPort(int period, int playBuffer) : period_(period), playBuffer_(playBuffer) {}
+  int PeriodFrames() const override { return period_; }
+  int PlayBufferFrames() const override { return playBuffer_; }
+
+ private:
+  int period_;
+  int playBuffer_;
+};
+
 // A card with its outputs wired to its inputs: what capture delivers is what the converter is
 // playing at that moment, the frame that was written one playback buffer earlier. Input k
 // hears output k.
-class LoopbackPort : public PcmPort {
+class LoopbackPort : public GrantedPort {
  public:
-  LoopbackPort(int outputs, int inputs, int bufferFrames)
-      : played_(static_cast<std::size_t>(outputs)), inputs_(inputs), buffer_(bufferFrames) {}
+  LoopbackPort(int outputs, int inputs, int period, int bufferFrames)
+      : GrantedPort(period, bufferFrames),
+        played_(static_cast<std::size_t>(outputs)),
+        inputs_(inputs),
+        buffer_(bufferFrames) {}
 
   int Drain(PcmDirection) override { return 0; }
   int Prepare(PcmDirection direction) override {
@@ -83,9 +98,9 @@ class LoopbackPort : public PcmPort {
 
 // Capture delivers frame j of its stream as PositionCode(j, k) on input k; playback is
 // accepted and counted. Read sizes are kept.
-class PositionPort : public PcmPort {
+class PositionPort : public GrantedPort {
  public:
-  explicit PositionPort(int inputs) : inputs_(inputs) {}
+  PositionPort(int inputs, int period) : GrantedPort(period, 4 * period), inputs_(inputs) {}
   int Drain(PcmDirection) override { return 0; }
   int Prepare(PcmDirection) override { return 0; }
   snd_pcm_sframes_t AvailUpdate(PcmDirection) override { return 1 << 20; }
@@ -125,6 +140,8 @@ class FaultPort : public PcmPort {
   FaultPort(PcmPort& inner, std::map<int, snd_pcm_sframes_t> writes, std::map<int, snd_pcm_sframes_t> reads,
             PositionPort* stream = nullptr)
       : inner_(inner), writes_(std::move(writes)), reads_(std::move(reads)), stream_(stream) {}
+  int PeriodFrames() const override { return inner_.PeriodFrames(); }
+  int PlayBufferFrames() const override { return inner_.PlayBufferFrames(); }
   int Drain(PcmDirection d) override { return inner_.Drain(d); }
   int Prepare(PcmDirection d) override {
     ++prepares[d == PcmDirection::Playback ? 0 : 1];

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "audio/test_ports.h"
-
 #include <cerrno>
-#include "support/in_process_session.h"
+
+#include "audio/test_ports.h"
+#include "support/run_bench.h"
 #include "support/wave_builder.h"
 
 namespace tapeloom::test {
@@ -31,9 +31,7 @@ std::vector<std::int32_t> TakeSamples(const std::filesystem::path& path) {
   return Unpack24(std::span<const unsigned char>(bytes).subspan(44));
 }
 
-std::string FirstTake(const Session& session) {
-  return session.takes.takeList.substr(0, session.takes.takeList.find('\n'));
-}
+std::string FirstTake(const TakeState& takes) { return takes.takeList.substr(0, takes.takeList.find('\n')); }
 
 // Quiet runs: no point lines, no clock, no meter.
 std::string Settings(const std::string& extra) {
@@ -42,19 +40,18 @@ std::string Settings(const std::string& extra) {
 
 class TransportRunTest : public testing::Test {
  protected:
-  InProcessSession run;
+  RunBench run;
 };
 
 TEST_F(TransportRunTest, TakeLinesUpWithWhatWasHeardAtTheRecordStart) {
   WriteTrack(run / "t1.wav", 200000, 0);
   run.dir().Write("play.txt", "t1.wav\n");
   run.dir().Write("record.txt", "new.wav\n-\n");
-  Session& session = run.Start(Settings("i\t49152\ne\t49152\no\t69632\n"));
-  auto loopback = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
-  session.port = std::move(loopback);
-  run.Run({.plays = true, .records = true});
+  run.Start(Settings("i\t49152\ne\t49152\no\t69632\n"));
+  LoopbackPort card(2, 2, run.period(), run.playBuffer());
+  run.Run(card, {.kind = RunKind::kPlayAndRecord});
 
-  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
   ASSERT_EQ(take.size(), 20480u);
   for (std::size_t j = 0; j < take.size(); ++j) {
     ASSERT_EQ(take[j], TrackSample(49152 + static_cast<std::int64_t>(j), 0)) << "take frame " << j;
@@ -69,21 +66,19 @@ TEST_F(TransportRunTest, PunchInAfterThePlayStartIsAlignedByTheOutputDelayCompen
   WriteTrack(run / "t1.wav", 200000, 0);
   run.dir().Write("play.txt", "t1.wav\n");
   run.dir().Write("record.txt", "new.wav\n-\n");
-  Session& session = run.Start(Settings("i\t4096\ne\t16384\no\t36864\nodcomp\t5\n"));
-  session.port = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
-  run.Run({.plays = true, .records = true});
-  std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
-  ASSERT_EQ(take.size(), 20480u);
-  for (std::size_t j = 0; j < take.size(); ++j)
-    ASSERT_EQ(take[j], TrackSample(16384 + static_cast<std::int64_t>(j), 0));
-
-  session.settings.odcomp = 4;
-  session.port = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
-  run.Run({.plays = true, .records = true});
-  take = TakeSamples(run / FirstTake(session));
-  ASSERT_EQ(take.size(), 20480u);
-  for (std::size_t j = 0; j < take.size(); ++j)
-    ASSERT_EQ(take[j], TrackSample(16384 - 1024 + static_cast<std::int64_t>(j), 0));
+  run.Start(Settings("i\t4096\ne\t16384\no\t36864\nodcomp\t5\n"));
+  for (const int odcomp : {5, 4}) {
+    SCOPED_TRACE(odcomp);
+    run.settings().odcomp = odcomp;
+    LoopbackPort card(2, 2, run.period(), run.playBuffer());
+    run.Run(card, {.kind = RunKind::kPlayAndRecord});
+    const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
+    ASSERT_EQ(take.size(), 20480u);
+    const std::int64_t first = 16384 - (5 - odcomp) * 1024;
+    for (std::size_t j = 0; j < take.size(); ++j) {
+      ASSERT_EQ(take[j], TrackSample(first + static_cast<std::int64_t>(j), 0));
+    }
+  }
 }
 
 TEST_F(TransportRunTest, ReplacedTrackIsHeardUpToTheRecordStartOnly) {
@@ -91,11 +86,9 @@ TEST_F(TransportRunTest, ReplacedTrackIsHeardUpToTheRecordStartOnly) {
   WriteTrack(run / "redo.wav", 100000, 1);
   run.dir().Write("play.txt", "keep.wav\nredo.wav\n");
   run.dir().Write("record.txt", "-\nredo.wav\n");
-  Session& session = run.Start(Settings("i\t0\ne\t10240\no\t20480\n"));
-  auto loopback = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
-  LoopbackPort& card = *loopback;
-  session.port = std::move(loopback);
-  run.Run({.plays = true, .records = true});
+  run.Start(Settings("i\t0\ne\t10240\no\t20480\n"));
+  LoopbackPort card(2, 2, run.period(), run.playBuffer());
+  run.Run(card, {.kind = RunKind::kPlayAndRecord});
   // Played frame f is position f - 4096: the first block of every run is silence.
   const auto& kept = card.Played(0);
   const auto& replaced = card.Played(1);
@@ -111,19 +104,15 @@ TEST_F(TransportRunTest, UnderrunIsCountedAndPlaybackGoesOn) {
   WriteTrack(run / "t1.wav", 50000, 0);
   run.dir().Write("play.txt", "t1.wav\n");
   run.dir().Write("record.txt", "");
-  Session& session = run.Start(Settings("o\t20480\n"));
-  auto card = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
-  auto port = std::make_unique<FaultPort>(*card, std::map<int, snd_pcm_sframes_t>{{3, -EPIPE}, {9, -EPIPE}},
-                                          std::map<int, snd_pcm_sframes_t>{});
-  FaultPort& injector = *port;
-  LoopbackPort& played = *card;
-  session.port = std::move(port);
-  const std::string out = run.Run({.plays = true});
+  run.Start(Settings("o\t20480\n"));
+  LoopbackPort card(2, 2, run.period(), run.playBuffer());
+  FaultPort port(card, {{3, -EPIPE}, {9, -EPIPE}}, {});
+  const std::string out = run.Run(port, {.kind = RunKind::kPlay});
   EXPECT_EQ(out, "Playing...\n\nPX\nPX\n\nOutput Channel Peaks:\n\n\nPlay Underruns = 2\n");
-  EXPECT_EQ(injector.prepares[0], 3) << "once before the run and once after each underrun";
+  EXPECT_EQ(port.prepares[0], 3) << "once before the run and once after each underrun";
   // The frames of a failed write are not written again: the fourth write (the last period of the
   // silent first block) is lost, so track frame 2048 comes out as the 5121st frame played.
-  const auto& out1 = played.Played(0);
+  const auto& out1 = card.Played(0);
   EXPECT_EQ(out1[3071], 0);
   EXPECT_EQ(out1[3072], TrackSample(0, 0));
   EXPECT_EQ(out1[5120], TrackSample(2048, 0));
@@ -132,15 +121,12 @@ TEST_F(TransportRunTest, UnderrunIsCountedAndPlaybackGoesOn) {
 TEST_F(TransportRunTest, OverrunLeavesSilenceInItsPlaceAndTheTakeKeepsItsTiming) {
   run.dir().Write("play.txt", "");
   run.dir().Write("record.txt", "a.wav\nb.wav\n");
-  Session& session = run.Start(Settings("e\t0\no\t13312\n"));
-  auto capture = std::make_unique<PositionPort>(2);
-  auto port = std::make_unique<FaultPort>(*capture, std::map<int, snd_pcm_sframes_t>{},
-                                          std::map<int, snd_pcm_sframes_t>{{2, -EPIPE}}, capture.get());
-  FaultPort& injector = *port;
-  session.port = std::move(port);
+  run.Start(Settings("e\t0\no\t13312\n"));
+  PositionPort capture(2, run.period());
+  FaultPort port(capture, {}, {{2, -EPIPE}}, &capture);
   // The previous content of the record block must not come back in the lost period.
-  session.buffers->RecordSet(0).assign(session.buffers->RecordSet(0).size(), 0x55);
-  const std::string out = run.Run({.records = true});
+  run.buffers().RecordSet(0).assign(run.buffers().RecordSet(0).size(), 0x55);
+  const std::string out = run.Run(port, {.kind = RunKind::kRecord});
   // 13312 frames take four blocks, and a fifth is captured after them: the loudest code is that
   // of frame 20479.
   char peaks[128];
@@ -148,11 +134,11 @@ TEST_F(TransportRunTest, OverrunLeavesSilenceInItsPlaceAndTheTakeKeepsItsTiming)
                 -20.0 * std::log10(8388607.0 / PositionPort::Code(20479, 0)),
                 -20.0 * std::log10(8388607.0 / PositionPort::Code(20479, 1)));
   EXPECT_EQ(out, "Recording...\n\nRX\n\n\nInput Channel Peaks:\n" + std::string(peaks) + "\nRecord Overruns = 1\n");
-  EXPECT_EQ(injector.prepares[1], 2);
-  const std::string takeList = session.takes.takeList;
+  EXPECT_EQ(port.prepares[1], 2);
+  const std::string takeList = run.takes().takeList;
   const std::string second = takeList.substr(takeList.find('\n') + 1, takeList.rfind('\n') - takeList.find('\n') - 1);
   for (int k = 0; k < 2; ++k) {
-    const std::vector<std::int32_t> take = TakeSamples(run / (k == 0 ? FirstTake(session) : second));
+    const std::vector<std::int32_t> take = TakeSamples(run / (k == 0 ? FirstTake(run.takes()) : second));
     ASSERT_EQ(take.size(), 13312u);
     for (std::size_t j = 0; j < take.size(); ++j) {
       const bool lost = j >= 2048 && j < 3072;
@@ -165,13 +151,11 @@ TEST_F(TransportRunTest, OverrunLeavesSilenceInItsPlaceAndTheTakeKeepsItsTiming)
 TEST_F(TransportRunTest, AnyPeriodRecordsEveryFrameOnce) {
   run.dir().Write("play.txt", "");
   run.dir().Write("record.txt", "a.wav\n");
-  Session& session = run.Start(Settings("buf\t1000\ne\t0\no\t10000\n"));
-  ASSERT_EQ(session.devices.periodFrames, 1000);
-  auto capture = std::make_unique<PositionPort>(2);
-  PositionPort& card = *capture;
-  session.port = std::move(capture);
-  run.Run({.records = true});
-  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  run.Start(Settings("buf\t1000\ne\t0\no\t10000\n"));
+  PositionPort card(2, run.period());
+  ASSERT_EQ(card.PeriodFrames(), 1000);
+  run.Run(card, {.kind = RunKind::kRecord});
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
   ASSERT_EQ(take.size(), 10000u);
   for (std::size_t j = 0; j < take.size(); ++j) ASSERT_EQ(take[j], PositionPort::Code(static_cast<std::int64_t>(j), 0));
   // Reads are split where a record block ends: 1000, 1000, 1000, 1000, then 96 and 904.
@@ -183,28 +167,25 @@ TEST_F(TransportRunTest, AnyPeriodRecordsEveryFrameOnce) {
 TEST_F(TransportRunTest, OneMoreBlockIsCapturedAfterTheTake) {
   run.dir().Write("play.txt", "");
   run.dir().Write("record.txt", "a.wav\n");
-  Session& session = run.Start(Settings("e\t1024\no\t6144\n"));
-  auto capture = std::make_unique<PositionPort>(2);
-  PositionPort& card = *capture;
-  session.port = std::move(capture);
-  run.Run({.records = true});
+  run.Start(Settings("e\t1024\no\t6144\n"));
+  PositionPort card(2, run.period());
+  run.Run(card, {.kind = RunKind::kRecord});
   // 5120 frames: a block of 4096, one of 1024, and a third whose write finds nothing left.
   int captured = 0;
   for (int size : card.readSizes) captured += size;
   EXPECT_EQ(captured, 3 * 4096);
-  EXPECT_EQ(TakeSamples(run / FirstTake(session)).size(), 5120u);
+  EXPECT_EQ(TakeSamples(run / FirstTake(run.takes())).size(), 5120u);
 }
 
 TEST_F(TransportRunTest, ShortCaptureReadsAreContinued) {
   run.dir().Write("play.txt", "");
   run.dir().Write("record.txt", "a.wav\n");
-  Session& session = run.Start(Settings("e\t0\no\t8192\n"));
-  auto capture = std::make_unique<PositionPort>(2);
-  session.port = std::make_unique<FaultPort>(*capture, std::map<int, snd_pcm_sframes_t>{},
-                                             std::map<int, snd_pcm_sframes_t>{{1, 300}, {5, 1}});
-  const std::string out = run.Run({.records = true});
+  run.Start(Settings("e\t0\no\t8192\n"));
+  PositionPort capture(2, run.period());
+  FaultPort port(capture, {}, {{1, 300}, {5, 1}});
+  const std::string out = run.Run(port, {.kind = RunKind::kRecord});
   EXPECT_EQ(out.find("RX"), std::string::npos);
-  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
   ASSERT_EQ(take.size(), 8192u);
   for (std::size_t j = 0; j < take.size(); ++j) ASSERT_EQ(take[j], PositionPort::Code(static_cast<std::int64_t>(j), 0));
 }
@@ -213,19 +194,16 @@ TEST_F(TransportRunTest, OtherTransferErrorsAreNoXruns) {
   WriteTrack(run / "t1.wav", 50000, 0);
   run.dir().Write("play.txt", "t1.wav\n");
   run.dir().Write("record.txt", "a.wav\n");
-  Session& session = run.Start(Settings("i\t0\ne\t0\no\t8192\n"));
-  auto card = std::make_unique<LoopbackPort>(2, 2, session.devices.playBufferFrames);
-  auto port = std::make_unique<FaultPort>(*card, std::map<int, snd_pcm_sframes_t>{{2, -EIO}},
-                                          std::map<int, snd_pcm_sframes_t>{{0, -EIO}});
-  FaultPort& injector = *port;
-  session.port = std::move(port);
-  session.buffers->RecordSet(0).assign(session.buffers->RecordSet(0).size(), 0x55);
-  const std::string out = run.Run({.plays = true, .records = true});
+  run.Start(Settings("i\t0\ne\t0\no\t8192\n"));
+  LoopbackPort card(2, 2, run.period(), run.playBuffer());
+  FaultPort port(card, {{2, -EIO}}, {{0, -EIO}});
+  run.buffers().RecordSet(0).assign(run.buffers().RecordSet(0).size(), 0x55);
+  const std::string out = run.Run(port, {.kind = RunKind::kPlayAndRecord});
   EXPECT_EQ(out.find("PX"), std::string::npos);
   EXPECT_EQ(out.find("RX"), std::string::npos);
   EXPECT_EQ(out.find("runs ="), std::string::npos);
-  EXPECT_EQ(injector.prepares[0] + injector.prepares[1], 2) << "only the preparation before the run";
-  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(session));
+  EXPECT_EQ(port.prepares[0] + port.prepares[1], 2) << "only the preparation before the run";
+  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
   ASSERT_EQ(take.size(), 8192u);
   for (std::size_t j = 0; j < 1024; ++j) ASSERT_EQ(take[j], 0) << "the failed read's period is silent";
 }

@@ -1,12 +1,22 @@
 // Which test of the command table a word reaches, and in what order the tests are made.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "console/command_table.h"
 
 namespace tapeloom {
 namespace {
 
 using Orders = std::vector<int>;
+
+// The tests of the command table that a word reaches, through the dispatcher itself, with no
+// handler run.
+Orders MatchingTests(std::string word, bool mixerActive) {
+  Orders orders;
+  OfferToTests(CommandTable(), word, mixerActive, [&](const CommandTest& test) { orders.push_back(test.order); });
+  return orders;
+}
 
 TEST(CommandTable, ThirtySevenTestsInOrder) {
   const auto table = CommandTable();
@@ -56,6 +66,19 @@ TEST(CommandTable, ElseChainStopsAtTheFirstMatch) {
   EXPECT_EQ(MatchingTests("l.l", false), Orders{26});
   // Outside the chain, tests are made independently: a point entry that also holds "l.".
   EXPECT_EQ(MatchingTests("il.x", false), (Orders{16, 27}));
+}
+
+TEST(CommandTable, LaterTestsSeeTheWordAsAHandlerLeftIt) {
+  // A handler that reads answers leaves the last answer in the word: "+" turned into "x" by
+  // test 1 goes on to test 11.
+  Orders orders;
+  std::string word = "+";
+  OfferToTests(CommandTable(), word, false, [&](const CommandTest& test) {
+    orders.push_back(test.order);
+    if (test.order == 1) word = "x";
+  });
+  EXPECT_EQ(orders, (Orders{1, 11}));
+  EXPECT_EQ(word, "x");
 }
 
 TEST(CommandTable, MixerConsoleTestMatchesWhileTheConsoleIsOn) {

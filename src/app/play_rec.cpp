@@ -1,16 +1,14 @@
-#include "app/session.h"
+#include "app/play_rec.h"
 
 #include <utility>
 
 #include "app/settings_file.h"
+#include "audio/alsa_port.h"
 #include "console/command_loop.h"
 #include "mix/gains.h"
 #include "time/time_base.h"
 
 namespace tapeloom {
-
-Session::Session(SessionSettings& sessionSettings, ConsoleInput& consoleInput, AudioDevices audioDevices)
-    : settings(sessionSettings), input(consoleInput), devices(std::move(audioDevices)) {}
 
 void RoundStoredPositions(SessionSettings& s, int periodFrames) {
   s.i = QUANTIZE_SAMPLES(periodFrames, s.i);
@@ -25,21 +23,23 @@ void RoundStoredPositions(SessionSettings& s, int periodFrames) {
 
 void StartSession(Session& session) {
   SessionSettings& s = session.settings;
-  session.port = std::make_unique<AlsaPcmPort>(session.devices.play.get(), session.devices.rec.get());
+  const int period = session.port->PeriodFrames();
   session.buffers = std::make_unique<TransportBuffers>(s.ch, s.inputs, s.outputs);
-  session.derived = DeriveSessionValues(s, session.devices.periodFrames);
+  session.derived = DeriveSessionValues(s, period);
   SetSessionBusGains(s);
-  RoundStoredPositions(s, session.devices.periodFrames);
+  RoundStoredPositions(s, period);
 }
 
 void PLAY_REC(SessionSettings& settings, ConsoleInput& input) {
   settings.buf = ClampPeriodRequest(settings.buf);
-  Session session(settings, input,
-                  SetUpAudioDevices({settings.dv, settings.sr, settings.inputs, settings.outputs, settings.buf}));
+  std::unique_ptr<AlsaPcmPort> card =
+      AlsaPcmPort::Open({settings.dv, settings.sr, settings.inputs, settings.outputs, settings.buf});
+  AlsaPcmPort& device = *card;
+  Session session(settings, input, std::move(card));
   if (settings.firstRun == 1) MAKE_PARAM_FILE(settings);
   StartSession(session);
   RunCommandLoop(session);
-  CloseAudioDevices(session.devices);
+  device.Close();
 }
 
 }  // namespace tapeloom

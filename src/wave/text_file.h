@@ -1,8 +1,11 @@
-// Whole-file text helpers shared by the settings file and the list files.
+// Text helpers shared by the settings file and the list files: whole-file reads, atomic
+// replacement, list lines and formatting.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tapeloom {
 
@@ -14,6 +17,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // over `path`, so that a failure at any step leaves the old file as it was and no temporary
 // behind. Returns an empty string on success, otherwise the system's reason.
 std::string ReplaceFileAtomically(const std::string& path, const std::string& text);
+
+// The entries of a list file (a record list, a playlist, a take list): its non-empty lines,
+// in order. Only "\n" separates lines; a carriage return is part of the name.
+std::vector<std::string> SplitList(std::string_view text);
 
 // Appends printf-formatted text to `out`, whatever its length.
 [[gnu::format(printf, 2, 3)]] void AppendFormat(std::string& out, const char* format, ...);

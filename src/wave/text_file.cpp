@@ -1,4 +1,4 @@
-#include "app/text_file.h"
+#include "wave/text_file.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -40,6 +40,18 @@ std::string ReplaceFileAtomically(const std::string& path, const std::string& te
   if (std::string failure = WriteAt(temp.file(), 0, std::span(bytes, text.size())); !failure.empty()) return failure;
   if (status = temp.Publish(path, Placement::kReplace); !status.ok()) return std::strerror(status.error);
   return {};
+}
+
+std::vector<std::string> SplitList(std::string_view text) {
+  std::vector<std::string> entries;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    if (!line.empty()) entries.emplace_back(line);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return entries;
 }
 
 void AppendFormat(std::string& out, const char* format, ...) {

@@ -1,0 +1,70 @@
+// The sound card, from start to end of a session: one ALSA device, opened once for playback
+// and once for capture under the same name, both non-interleaved packed 24-bit; configured with
+// the requested channels, rate and period; reported ("Returned Driver Parameters"); prepared,
+// fed and read by the transport runs; drained and closed when the session ends.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "audio/pcm_handle.h"
+#include "audio/pcm_port.h"
+
+namespace tapeloom {
+
+inline constexpr int kMinPeriodFrames = 16;
+inline constexpr int kMaxPeriodFrames = 4096;
+
+// The requested period: `buf` limited to 16..4096 frames.
+int ClampPeriodRequest(int buf);
+
+struct DeviceRequest {
+  std::string name;
+  unsigned rate = 0;
+  int inputs = 0;
+  int outputs = 0;
+  int period = 0;  // already limited by ClampPeriodRequest
+};
+
+class AlsaPcmPort final : public PcmPort {
+  struct Key {
+    explicit Key() = default;
+  };
+
+ public:
+  // Only Open makes one: a port always holds two configured handles.
+  explicit AlsaPcmPort(Key) {}
+
+  // Opens and configures both directions and prints the driver report. Any failure prints its
+  // message and ends the program with status 1.
+  static std::unique_ptr<AlsaPcmPort> Open(const DeviceRequest& request);
+
+  // At the end of the session: drains playback, drains capture, closes playback, closes
+  // capture. Going without Close (the program ends on a fault) closes without draining.
+  void Close();
+
+  int PeriodFrames() const override { return periodFrames_; }
+  int PlayBufferFrames() const override { return playBufferFrames_; }
+  int Drain(PcmDirection direction) override { return snd_pcm_drain(Handle(direction)); }
+  int Prepare(PcmDirection direction) override { return snd_pcm_prepare(Handle(direction)); }
+  snd_pcm_sframes_t AvailUpdate(PcmDirection direction) override { return snd_pcm_avail_update(Handle(direction)); }
+  int Wait(PcmDirection direction, int timeoutMs) override { return snd_pcm_wait(Handle(direction), timeoutMs); }
+  snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
+    return snd_pcm_writen(play_.get(), channels, frames);
+  }
+  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
+    return snd_pcm_readn(rec_.get(), channels, frames);
+  }
+
+ private:
+  snd_pcm_t* Handle(PcmDirection direction) const {
+    return direction == PcmDirection::Playback ? play_.get() : rec_.get();
+  }
+
+  PcmHandle play_;
+  PcmHandle rec_;
+  int periodFrames_ = 0;      // the period that playback was granted
+  int playBufferFrames_ = 0;  // the playback buffer that was granted
+};
+
+}  // namespace tapeloom
