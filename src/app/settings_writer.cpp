@@ -25,9 +25,9 @@ void AppendFirstSevenLines(std::string& text, const SessionSettings& s) {
 }
 
 bool WriteSettingsFile(const std::string& text) {
-  const std::string failure = ReplaceFileAtomically(kSettingsFileName, text);
-  if (failure.empty()) return true;
-  std::printf("Could not write %s: %s\n", kSettingsFileName, failure.c_str());
+  const FileStatus status = ReplaceFileAtomically(kSettingsFileName, text);
+  if (status.ok()) return true;
+  std::printf("Could not write %s: %s\n", kSettingsFileName, status.Reason().c_str());
   return false;
 }
 

@@ -19,7 +19,8 @@ void CreateEmptyFile(const char* name) {
   // Only when nothing of that name exists: slot 1 may name another list, and the user's
   // record.txt or play.txt must not be emptied. Start-up goes on whether or not the file could
   // be made; the next run asks for a list that is still missing.
-  CreateExclusive(name);
+  FileStatus ignored;
+  CreateExclusive(name, ignored);
 }
 
 void AskFirstRunQuestions(SessionSettings& s, ConsoleInput& input) {
@@ -69,7 +70,8 @@ void RunFirstRunDialogue(SessionSettings& s, ConsoleInput& input) {
 
 void EnsureListFiles(const SessionSettings& s) {
   const std::string& recordList = s.rec[0];
-  if (const auto text = ReadWholeFile(recordList); !text) {
+  std::string text;
+  if (!ReadWholeFile(recordList, text).ok()) {
     std::puts(kDashes);
     std::printf("Could not find the record file list called %s\n", recordList.c_str());
     CreateEmptyFile("record.txt");
@@ -78,7 +80,7 @@ void EnsureListFiles(const SessionSettings& s) {
     std::puts("Each line will be assigned to an input hardware channel.");
     std::puts("Use a '-' on a line to skip over channel.");
     std::puts(kDashes);
-  } else if (text->empty()) {
+  } else if (text.empty()) {
     std::puts(kDashes);
     std::puts("Note: The record.txt file is empty!");
     std::puts(kDashes);
@@ -124,8 +126,8 @@ int RunTapeloom(ConsoleInput& input) {
   try {
     std::puts("\nTapeloom 3.76 (r52)");
     auto settings = std::make_unique<SessionSettings>();
-    if (const auto text = ReadWholeFile(kSettingsFileName)) {
-      GET_PARAMS(*text, *settings);
+    if (std::string text; ReadWholeFile(kSettingsFileName, text).ok()) {
+      GET_PARAMS(text, *settings);
     } else {
       RunFirstRunDialogue(*settings, input);
     }

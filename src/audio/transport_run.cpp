@@ -109,8 +109,8 @@ class TransportRun {
     const std::vector<std::string> played = SplitList(played_);
     for (std::size_t t = 0; t < played.size() && t < lists_.activeTracks.size(); ++t) {
       if (lists_.activeTracks[t] != 1) continue;
-      playNames_[t] = played[t];
-      playFiles_[t] = OpenForReading(played[t]);
+      FileStatus status;
+      playFiles_[t] = OpenForReading(played[t], status);
       if (!playFiles_[t]) {
         std::printf("Can't open %s for playback\n", played[t].c_str());
         lists_.activeTracks[t] = 0;
@@ -126,8 +126,9 @@ class TransportRun {
       WaveAttributes attributes;
       // A take whose header could not be written is left out: nothing is recorded into it,
       // and take handling leaves its name alone.
-      if (takes_.failures[ki].empty() && GET_ATTRIBUTES(name, attributes) == 1) {
-        takeFiles_[ki] = OpenForUpdate(name);
+      if (takes_.failures[ki].ok() && GET_ATTRIBUTES(name, attributes) == 1) {
+        FileStatus status;
+        takeFiles_[ki] = OpenForUpdate(name, status);
         takeDataOffsets_[ki] = attributes.dataOffset;
       }
       if (takeFiles_[ki]) {
@@ -373,13 +374,13 @@ class TransportRun {
     std::memset(row, 0, kMixRegionBytes);
     if (to <= from) return;
     const std::size_t rowOffset = static_cast<std::size_t>(from - firstFrame) * kBytesPerFrame;
-    std::string failure;
-    const std::int64_t got = ReadAt(
-        playFiles_[t], static_cast<std::uint64_t>(file.dataOffset + from * kBytesPerFrame),
-        std::span<unsigned char>(row + rowOffset, static_cast<std::size_t>(to - from) * kBytesPerFrame), failure);
-    if (got < 0) {
+    std::uint64_t got = 0;
+    const FileStatus status =
+        ReadAt(playFiles_[t], static_cast<std::uint64_t>(file.dataOffset + from * kBytesPerFrame),
+               std::span<unsigned char>(row + rowOffset, static_cast<std::size_t>(to - from) * kBytesPerFrame), got);
+    if (!status.ok()) {
       // The file went bad while playing: leave it out for the rest of the run.
-      std::printf("\nCan't read %s: %s\n", playNames_[t].c_str(), failure.c_str());
+      std::printf("\n%s\n", status.Message().c_str());
       lists_.activeTracks[t] = 0;
       std::memset(row, 0, kMixRegionBytes);
     }
@@ -444,16 +445,16 @@ class TransportRun {
       anyRecording = true;
       const unsigned char* row = buffers_.RecordRow(currentRecordSet_, k);
       if (s_.peak == 1) CheckPeak(k, kBlockFrames, inputPeaks_, row, loudest_, loudestChannel_);
-      if (n > 0 && takeFailures_[ki].empty()) {
+      if (n > 0 && takeFailures_[ki].ok()) {
         const std::uint64_t offset = static_cast<std::uint64_t>(framesWritten_ * kBytesPerFrame + takeDataOffsets_[ki]);
-        const std::string failure = WriteAt(
+        const FileStatus status = WriteAt(
             takeFiles_[ki], offset, std::span<const unsigned char>(row, static_cast<std::size_t>(n) * kBytesPerFrame));
-        if (!failure.empty()) {
-          std::printf("\nCan't write to %s: %s\n", takes_.names[ki].c_str(), failure.c_str());
-          takeFailures_[ki] = failure;
+        if (!status.ok()) {
+          std::printf("\n%s\n", status.Message().c_str());
+          takeFailures_[ki] = status;
         }
       }
-      anyWorking = anyWorking || takeFailures_[ki].empty();
+      anyWorking = anyWorking || takeFailures_[ki].ok();
     }
     if (n <= 0) {
       recordingDone_ = true;
@@ -521,13 +522,13 @@ class TransportRun {
     takes.recorded.fill(0);
     for (std::size_t k = 0; k < takeFiles_.size(); ++k) {
       if (!takeFiles_[k]) continue;
-      if (const int error = takeFiles_[k].Close(); error != 0 && takeFailures_[k].empty()) {
-        std::printf("Can't write to %s: %s\n", takes_.names[k].c_str(), std::strerror(error));
-        takeFailures_[k] = std::strerror(error);
+      if (FileStatus closed = takeFiles_[k].Close(); !closed.ok() && takeFailures_[k].ok()) {
+        Report(closed);
+        takeFailures_[k] = closed;
       }
       // A take that lost audio to a failed write keeps what was written under its own name;
       // the take menu never puts it in place of another file.
-      takes.recorded[k] = recording_[k] == 1 && takeFailures_[k].empty() ? 1 : 0;
+      takes.recorded[k] = recording_[k] == 1 && takeFailures_[k].ok() ? 1 : 0;
     }
     takes.writeFailures = takeFailures_;
     takes.takeList = takes_.takeList;
@@ -556,11 +557,10 @@ class TransportRun {
   RunLists lists_;
   NamedTakes takes_;
   std::array<FileDescriptor, kMaxTracks> playFiles_;
-  std::array<std::string, kMaxTracks> playNames_;
   std::array<FileDescriptor, kMaxTracks> takeFiles_;
   std::array<std::int32_t, kMaxTracks> takeDataOffsets_{};
-  std::array<int, kMaxTracks> recording_{};           // armed inputs whose take is open
-  std::array<std::string, kMaxTracks> takeFailures_;  // why a write to the take failed
+  std::array<int, kMaxTracks> recording_{};          // armed inputs whose take is open
+  std::array<FileStatus, kMaxTracks> takeFailures_;  // why a write to the take failed
   std::array<SamplePosition, kMaxTracks> trackStartOffset_{};
 
   std::int64_t startPosition_ = 0;

@@ -1,10 +1,8 @@
 #include "takes/crossfade.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
@@ -34,16 +32,11 @@ struct OpenWave {
 // Opens a file and finds its data chunk. Prints and returns false when it cannot be opened or
 // read.
 bool Open(const std::string& name, bool forUpdate, OpenWave& wave) {
-  wave.file = forUpdate ? OpenForUpdate(name) : OpenForReading(name);
-  if (!wave.file) {
-    std::printf("Can't open %s: %s\n", name.c_str(), std::strerror(errno));
-    return false;
-  }
+  FileStatus status;
+  wave.file = forUpdate ? OpenForUpdate(name, status) : OpenForReading(name, status);
+  if (!Report(status)) return false;
   FileHead head;
-  if (std::string failure = ReadWaveHead(wave.file, head); !failure.empty()) {
-    std::printf("Can't read %s: %s\n", name.c_str(), failure.c_str());
-    return false;
-  }
+  if (!Report(ReadWaveHead(wave.file, head))) return false;
   wave.size = head.size;
   if (const std::optional<std::uint32_t> tag = FindDataTag(head.bytes)) wave.dataOffset = *tag + 8u;
   return true;
@@ -51,16 +44,13 @@ bool Open(const std::string& name, bool forUpdate, OpenWave& wave) {
 
 // Reads frames [first, first + count) of a fade input whose whole frames from the fade's
 // start are `available`; frames beyond them are silence.
-bool ReadFadeFrames(const OpenWave& wave, const std::string& name, std::uint64_t start, std::uint64_t available,
-                    std::int64_t first, int count, std::vector<unsigned char>& bytes,
-                    std::vector<std::int32_t>& samples) {
+bool ReadFadeFrames(const OpenWave& wave, std::uint64_t start, std::uint64_t available, std::int64_t first, int count,
+                    std::vector<unsigned char>& bytes, std::vector<std::int32_t>& samples) {
   const auto firstFrame = static_cast<std::uint64_t>(first);
   const std::uint64_t present = available > firstFrame ? std::min<std::uint64_t>(available - firstFrame, count) : 0;
-  std::string failure;
-  const std::int64_t got = ReadAt(wave.file, start + firstFrame * kFrameBytes,
-                                  std::span(bytes.data(), static_cast<std::size_t>(present * kFrameBytes)), failure);
-  if (got < 0) {
-    std::printf("Can't read %s: %s\n", name.c_str(), failure.c_str());
+  std::uint64_t got = 0;
+  if (!Report(ReadAt(wave.file, start + firstFrame * kFrameBytes,
+                     std::span(bytes.data(), static_cast<std::size_t>(present * kFrameBytes)), got))) {
     return false;
   }
   std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.begin() + count * kBytesPerSample, 0);
@@ -88,22 +78,14 @@ bool INSERT_FILE(const std::string& destination, const std::string& source, std:
 
   bool written = true;
   if (start > to.size) {
-    if (std::string failure = WriteZeros(to.file, to.size, start - to.size); !failure.empty()) {
-      std::printf("Can't write to %s: %s\n", destination.c_str(), failure.c_str());
-      written = false;
-    }
+    written = Report(WriteZeros(to.file, to.size, start - to.size));
   }
-  if (written) {
-    written = ReportCopy(CopyBytes(from.file, *from.dataOffset, to.file, start, end - start), source, destination);
-  }
-  if (const int error = to.file.Close(); error != 0 && written) {
-    std::printf("Can't write to %s: %s\n", destination.c_str(), std::strerror(error));
-    written = false;
-  }
+  if (written) written = Report(CopyBytes(from.file, *from.dataOffset, to.file, start, end - start));
+  if (FileStatus closed = to.file.Close(); !closed.ok() && written) written = Report(closed);
   // Also after a failed write: the header then announces what did reach the file.
   if (end > to.size) {
-    if (std::string failure = FIX_SIZE(destination); !failure.empty()) {
-      std::printf("Can't correct the header of %s: %s\n", destination.c_str(), failure.c_str());
+    if (FileStatus fixed = FIX_SIZE(destination); !fixed.ok()) {
+      std::printf("Can't correct the header of %s: %s\n", destination.c_str(), fixed.Reason().c_str());
       written = false;
     }
   }
@@ -127,8 +109,7 @@ FadeOutcome Failed(int code) { return {FadeResult::kFailed, code}; }
 
 // Mixes length frames of a (from positionInA) and b (from positionInB) into out at outAt.
 FadeOutcome WriteFade(std::int64_t positionInA, std::int64_t positionInB, std::int64_t length, const std::string& a,
-                      const std::string& b, const FileDescriptor& out, const std::string& outName,
-                      std::uint64_t outAt) {
+                      const std::string& b, const FileDescriptor& out, std::uint64_t outAt) {
   OpenWave fadingOut;
   OpenWave fadingIn;
   if (!Open(a, false, fadingOut)) return Failed(1);
@@ -170,8 +151,8 @@ FadeOutcome WriteFade(std::int64_t positionInA, std::int64_t positionInB, std::i
   const auto n = static_cast<double>(length);
   for (std::int64_t first = 0; first < length; first += kFadeBlockFrames) {
     const int count = static_cast<int>(std::min<std::int64_t>(length - first, kFadeBlockFrames));
-    if (!ReadFadeFrames(fadingOut, a, *startA, availableA, first, count, bytesA, samplesA)) return Failed(1);
-    if (!ReadFadeFrames(fadingIn, b, *startB, availableB, first, count, bytesB, samplesB)) return Failed(2);
+    if (!ReadFadeFrames(fadingOut, *startA, availableA, first, count, bytesA, samplesA)) return Failed(1);
+    if (!ReadFadeFrames(fadingIn, *startB, availableB, first, count, bytesB, samplesB)) return Failed(2);
     for (int k = 0; k < count; ++k) {
       const double theta = (static_cast<double>(first + k) / n) * kQuarterTurn;
       const double mixed = samplesA[k] * std::cos(theta) + samplesB[k] * std::sin(theta);
@@ -182,10 +163,7 @@ FadeOutcome WriteFade(std::int64_t positionInA, std::int64_t positionInB, std::i
     NUM24MONO_TO_CHAR(samplesOut.data(), bytesOut.data(), count);
     const auto block =
         std::span<const unsigned char>(bytesOut.data(), static_cast<std::size_t>(count) * kBytesPerSample);
-    if (std::string failure = WriteAt(out, outAt, block); !failure.empty()) {
-      std::printf("Can't write to %s: %s\n", outName.c_str(), failure.c_str());
-      return Failed(3);
-    }
+    if (!Report(WriteAt(out, outAt, block))) return Failed(3);
     outAt += block.size();
   }
   return {};
@@ -206,13 +184,11 @@ Fade MakeFade(std::string_view temporaryName, std::uint32_t sampleRate, std::int
     fade.result = FadeResult::kFailed;
     return fade;
   }
-  if (std::string failure = WriteWaveHeader(fade.file.file(), sampleRate, 24, length, 1); !failure.empty()) {
-    std::printf("Can't write to %s: %s\n", fade.file.name().c_str(), failure.c_str());
+  if (!Report(WriteWaveHeader(fade.file.file(), sampleRate, 24, length, 1))) {
     fade.result = FadeResult::kFailed;
     return fade;
   }
-  fade.result =
-      WriteFade(positionInA, positionInB, length, a, b, fade.file.file(), fade.file.name(), kWaveHeaderBytes).result;
+  fade.result = WriteFade(positionInA, positionInB, length, a, b, fade.file.file(), kWaveHeaderBytes).result;
   return fade;
 }
 
@@ -238,12 +214,9 @@ int CROSSFADE(std::int64_t positionInA, std::int64_t positionInB, std::int64_t l
       return code;
     }
   }
-  const FadeOutcome outcome = WriteFade(positionInA, positionInB, length, a, b, result.file, out, result.size);
+  const FadeOutcome outcome = WriteFade(positionInA, positionInB, length, a, b, result.file, result.size);
   if (outcome.code != 0) return outcome.code;
-  if (const int error = result.file.Close(); error != 0) {
-    std::printf("Can't write to %s: %s\n", out.c_str(), std::strerror(error));
-    return 3;
-  }
+  if (!Report(result.file.Close())) return 3;
   return 0;
 }
 

@@ -37,25 +37,13 @@ RenameResult RenameFile(const std::string& from, const std::string& to, Placemen
 // Never removes a directory.
 void RemoveIfPresent(const std::string& name);
 
-// What a copy did: the bytes that reached the target, and the system's reason when reading
-// or writing failed.
-struct CopyOutcome {
-  std::uint64_t copied = 0;
-  std::string readFailure;
-  std::string writeFailure;
-  bool ok() const { return readFailure.empty() && writeFailure.empty(); }
-};
-
 // Copies count bytes, or fewer when the source ends first, from fromOffset in from to
-// toOffset in to, through one buffer of kCopyBlockBytes.
-CopyOutcome CopyBytes(const FileDescriptor& from, std::uint64_t fromOffset, const FileDescriptor& to,
-                      std::uint64_t toOffset, std::uint64_t count);
+// toOffset in to, through one buffer of kCopyBlockBytes. A failure names the side that failed
+// ("Can't read ..." or "Can't write to ..."); what was copied before it stays.
+FileStatus CopyBytes(const FileDescriptor& from, std::uint64_t fromOffset, const FileDescriptor& to,
+                     std::uint64_t toOffset, std::uint64_t count);
 
-// Prints "Can't read %s: %s\n" or "Can't write to %s: %s\n" for a failed copy, with the name
-// of the side that failed. Returns outcome.ok().
-bool ReportCopy(const CopyOutcome& outcome, const std::string& fromName, const std::string& toName);
-
-// Writes count zero bytes (silence) at offset. Returns an empty string or the system's reason.
-std::string WriteZeros(const FileDescriptor& to, std::uint64_t offset, std::uint64_t count);
+// Writes count zero bytes (silence) at offset.
+FileStatus WriteZeros(const FileDescriptor& to, std::uint64_t offset, std::uint64_t count);
 
 }  // namespace tapeloom

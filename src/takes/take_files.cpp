@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -29,26 +28,15 @@ std::size_t Lines(int count, std::size_t limit = kMaxTracks) {
 
 // The padding itself, up to the padded file being complete in the temporary. Prints what
 // failed and returns false.
-bool WritePadded(const FileDescriptor& file, const std::string& name, const FileHead& head, std::uint64_t dataOffset,
-                 std::uint64_t silenceBytes, const TemporaryFile& out) {
+bool WritePadded(const FileDescriptor& file, const FileHead& head, std::uint64_t dataOffset, std::uint64_t silenceBytes,
+                 const TemporaryFile& out) {
   // The whole header, whatever chunks it holds, unchanged. A file that ends inside its data
   // chunk header gets the missing bytes as zeros; the size correction below sets them.
   std::vector<unsigned char> header(static_cast<std::size_t>(dataOffset), 0);
   std::copy_n(head.bytes.begin(), std::min(header.size(), head.bytes.size()), header.begin());
-  std::string failure = WriteAt(out.file(), 0, header);
-  if (failure.empty()) failure = WriteZeros(out.file(), dataOffset, silenceBytes);
-  if (!failure.empty()) {
-    std::printf("Can't write to %s: %s\n", out.name().c_str(), failure.c_str());
-    return false;
-  }
-  if (!ReportCopy(CopyBytes(file, dataOffset, out.file(), dataOffset + silenceBytes, kToTheEnd), name, out.name())) {
-    return false;
-  }
-  if (failure = FixSize(out.file()); !failure.empty()) {
-    std::printf("Can't write to %s: %s\n", out.name().c_str(), failure.c_str());
-    return false;
-  }
-  return true;
+  return Report(WriteAt(out.file(), 0, header)) && Report(WriteZeros(out.file(), dataOffset, silenceBytes)) &&
+         Report(CopyBytes(file, dataOffset, out.file(), dataOffset + silenceBytes, kToTheEnd)) &&
+         Report(FixSize(out.file()));
 }
 
 }  // namespace
@@ -84,20 +72,15 @@ void STAMP_FILES(int count, std::string_view list, long value, const std::array<
 }
 
 bool PadTake(const std::string& take, std::int64_t frames, const std::string& destination, Placement placement) {
-  FileDescriptor file = OpenForReading(take);
-  if (!file) {
-    std::printf("Can't open %s: %s\n", take.c_str(), std::strerror(errno));
-    return false;
-  }
+  FileStatus status;
+  FileDescriptor file = OpenForReading(take, status);
+  if (!Report(status)) return false;
   const auto notPadded = [&take] {
     std::printf("%s was not padded; it is unchanged\n", take.c_str());
     return false;
   };
   FileHead head;
-  if (std::string failure = ReadWaveHead(file, head); !failure.empty()) {
-    std::printf("Can't read %s: %s\n", take.c_str(), failure.c_str());
-    return notPadded();
-  }
+  if (!Report(ReadWaveHead(file, head))) return notPadded();
   const std::optional<std::uint32_t> dataTag = FindDataTag(head.bytes);
   if (!dataTag) EndForOwnFileWithoutData();  // before any file is created
   const std::uint64_t dataOffset = *dataTag + 8u;
@@ -105,10 +88,9 @@ bool PadTake(const std::string& take, std::int64_t frames, const std::string& de
 
   // Beside the destination, so that the final rename stays on one file system and puts the
   // padded file in place in one step.
-  FileStatus status;
   TemporaryFile out = TemporaryFile::Create(std::filesystem::path(destination).parent_path(), "temp_pad.wav", status);
   if (!Report(status)) return notPadded();
-  if (!WritePadded(file, take, head, dataOffset, silenceBytes, out)) return notPadded();
+  if (!WritePadded(file, head, dataOffset, silenceBytes, out)) return notPadded();
   if (!Report(out.Publish(destination, placement))) return notPadded();
   return true;
 }
@@ -132,7 +114,8 @@ std::string BackupName(std::string_view name, std::int32_t number) {
 }
 
 int COPY_FILE(std::int32_t number, const std::string& name) {
-  FileDescriptor source = OpenForReading(name);
+  FileStatus status;
+  FileDescriptor source = OpenForReading(name, status);
   if (!source) {
     std::printf("File %s does not exist\n", name.c_str());
     return 0;
@@ -148,11 +131,10 @@ int COPY_FILE(std::int32_t number, const std::string& name) {
     Report(FileStatus::Failed("create", backup, EEXIST));
     return notCreated();
   }
-  FileStatus status;
   TemporaryFile copy = TemporaryFile::Create(std::filesystem::path(backup).parent_path(),
                                              std::filesystem::path(backup).filename().string() + ".tmp", status);
   if (!Report(status)) return notCreated();
-  if (!ReportCopy(CopyBytes(source, 0, copy.file(), 0, kToTheEnd), name, copy.name())) return notCreated();
+  if (!Report(CopyBytes(source, 0, copy.file(), 0, kToTheEnd))) return notCreated();
   if (!Report(copy.Publish(backup, Placement::kKeepExisting))) return notCreated();
   std::printf("Copied %s to %s\n", name.c_str(), backup.c_str());
   return 1;

@@ -141,10 +141,11 @@ class TakeMenu {
   // command puts it in place of another file or renames it, and the user is told which.
   void ReportFailedTakes() const {
     for (int k = 0; k < inputs_ && k < kMaxTracks; ++k) {
-      const std::string& failure = takes_.writeFailures[static_cast<std::size_t>(k)];
-      if (failure.empty()) continue;
+      const FileStatus& failure = takes_.writeFailures[static_cast<std::size_t>(k)];
+      if (failure.ok()) continue;
       const std::string take = RETURN_NAME(inputs_, takes_.takeList, k);
-      std::printf("%s was left as it is: writing it failed during the recording (%s)\n", take.c_str(), failure.c_str());
+      std::printf("%s was left as it is: writing it failed during the recording (%s)\n", take.c_str(),
+                  failure.Reason().c_str());
     }
   }
 

@@ -99,7 +99,7 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
     // Created exclusively unless the user chose to overwrite: a file that appeared since its
     // name was found free is not truncated, and the input is left out instead.
     takes.failures[k] = MAKE_HEADER(name, pass.sr, 24, plannedLength, 1, placement);
-    takes.takeList += (takes.failures[k].empty() ? name : std::string("-")) + "\n";
+    takes.takeList += (takes.failures[k].ok() ? name : std::string("-")) + "\n";
   }
   return takes;
 }

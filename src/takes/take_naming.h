@@ -11,6 +11,7 @@
 #include "app/session_settings.h"
 #include "console/console_input.h"
 #include "takes/take_state.h"
+#include "wave/file_status.h"
 
 namespace tapeloom {
 
@@ -30,8 +31,8 @@ struct NamingPass {
 struct NamedTakes {
   std::string takeList;                       // one line per input: the take, or "-"
   std::array<std::string, kMaxTracks> names;  // the take of each armed input
-  // The header could not be written: the input is left out of the run. Holds the reason.
-  std::array<std::string, kMaxTracks> failures;
+  // The header could not be written: the input is left out of the run.
+  std::array<FileStatus, kMaxTracks> failures;
   std::int32_t stamp = 0;  // the stamp of every automatic name of the pass
 };
 

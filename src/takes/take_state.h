@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/session_settings.h"
+#include "wave/file_status.h"
 
 namespace tapeloom {
 
@@ -21,7 +22,7 @@ struct TakeState {
   std::array<int, kMaxTracks> recorded{};  // inputs whose take was written
   // Inputs whose take lost audio to a failed write: the system's reason. Such a take keeps
   // what was written under its own name and is never put in place of another file.
-  std::array<std::string, kMaxTracks> writeFailures;
+  std::array<FileStatus, kMaxTracks> writeFailures;
   std::int32_t stamp = 0;  // the clock stamp of the last naming pass
   SamplePosition recordStart = 0;
   SamplePosition recordLength = 0;

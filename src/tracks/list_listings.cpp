@@ -69,14 +69,14 @@ void PrintDestination(int t, int outputs, const std::array<std::array<int, kMaxT
 }  // namespace
 
 int REC_ARM_CHECK(int inputs, char skipChar, const std::string& recordListPath) {
-  const auto text = ReadWholeFile(recordListPath);
-  if (!text) {
+  std::string text;
+  if (!ReadWholeFile(recordListPath, text).ok()) {
     std::printf("Cannot find recordlist file called %s\n", recordListPath.c_str());
     return 0;
   }
   std::printf("File: %s\n", recordListPath.c_str());
   std::puts("Source\t\tStatus\t\tDestination");
-  const std::vector<std::string> entries = SplitList(*text);
+  const std::vector<std::string> entries = SplitList(text);
   for (int k = 1; k <= inputs && static_cast<std::size_t>(k) <= entries.size(); ++k) {
     const std::string& entry = entries[static_cast<std::size_t>(k - 1)];
     if (entry[0] != skipChar) std::printf("In %i\t\tARMED\t\t%s\n", k, entry.c_str());
@@ -89,14 +89,14 @@ int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int,
                    const std::string& playListPath,
                    const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign, int mixMode,
                    const std::array<int, kMaxBusses>& busActive, std::uint32_t sessionRate) {
-  const auto text = ReadWholeFile(playListPath);
-  if (!text) {
+  std::string text;
+  if (!ReadWholeFile(playListPath, text).ok()) {
     std::printf("Playlist file called %s was not found!\n", playListPath.c_str());
     return 0;
   }
   std::printf("File: %s\n", playListPath.c_str());
   std::puts("Source\t\t\tSolo\tDestination");
-  const std::vector<std::string> entries = SplitList(*text);
+  const std::vector<std::string> entries = SplitList(text);
   for (int t = 0; t < tracks && t < kMaxTracks && static_cast<std::size_t>(t) < entries.size(); ++t) {
     const std::string& entry = entries[static_cast<std::size_t>(t)];
     if (entry[0] == skipChar) continue;

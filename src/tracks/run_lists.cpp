@@ -13,7 +13,7 @@ namespace {
 // stays the list in use.
 std::string ReadListInUse(std::string& path, ConsoleInput& input, bool playlist) {
   for (;;) {
-    if (std::optional<std::string> text = ReadWholeFile(path)) return *text;
+    if (std::string text; ReadWholeFile(path, text).ok()) return text;
     if (playlist) {
       std::printf("Cannot find playlist file called %s\n", path.c_str());
     } else {

@@ -33,15 +33,9 @@ bool PathExists(const std::string& name) {
 TemporaryFile TemporaryFile::Create(const std::filesystem::path& dir, std::string_view base, FileStatus& status) {
   for (int n = 0; n < kMaxTemporaryNames; ++n) {
     std::string name = (dir / NumberedName(base, n)).string();
-    FileDescriptor file = CreateExclusive(name);
-    if (file) {
-      status = FileStatus::Done();
-      return TemporaryFile(std::move(name), std::move(file));
-    }
-    if (errno != EEXIST) {
-      status = FileStatus::Failed("create", std::move(name), errno);
-      return {};
-    }
+    FileDescriptor file = CreateExclusive(name, status);
+    if (file) return TemporaryFile(std::move(name), std::move(file));
+    if (status.error != EEXIST) return {};
   }
   status = FileStatus::Failed("create", (dir / base).string(), EEXIST);
   return {};
@@ -70,15 +64,15 @@ void TemporaryFile::Discard() {
 FileStatus TemporaryFile::Publish(const std::string& finalName, Placement placement) {
   // On the disk before it has its name: after a power cut the name holds the old file or the
   // whole new one.
-  if (const int error = SyncToDisk(file_); error != 0) return FileStatus::Failed("write to", name_, error);
-  if (const int error = file_.Close(); error != 0) return FileStatus::Failed("write to", name_, error);
+  if (FileStatus status = SyncToDisk(file_); !status.ok()) return status;
+  if (FileStatus status = file_.Close(); !status.ok()) return status;
   FileStatus status;
   if (placement == Placement::kKeepExisting) {
     status = RenameKeepingExisting(name_, finalName);
     // The user knows the final name, not the temporary's.
     if (status.error == EEXIST) status = FileStatus::Failed("create", finalName, EEXIST);
-  } else if (std::rename(name_.c_str(), finalName.c_str()) != 0) {
-    status = FileStatus::Failed("rename", name_, errno, finalName);
+  } else {
+    status = RenameReplacing(name_, finalName);
   }
   if (status.ok()) name_.clear();  // it is the final file now
   return status;
@@ -103,11 +97,21 @@ FileStatus RenameKeepingExisting(const std::string& from, const std::string& to)
   return FileStatus::Failed("rename", from, error, to);
 }
 
-FileStatus SyncFile(const std::string& name) {
-  const FileDescriptor file = OpenForReading(name);
-  if (!file) return FileStatus::Failed("open", name, errno);
-  if (const int error = SyncToDisk(file); error != 0) return FileStatus::Failed("write to", name, error);
+FileStatus RenameReplacing(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) return FileStatus::Failed("rename", from, errno, to);
   return FileStatus::Done();
+}
+
+FileStatus RemoveFile(const std::string& name) {
+  if (::unlink(name.c_str()) != 0) return FileStatus::Failed("remove", name, errno);
+  return FileStatus::Done();
+}
+
+FileStatus SyncFile(const std::string& name) {
+  FileStatus status;
+  const FileDescriptor file = OpenForReading(name, status);
+  if (!file) return status;
+  return SyncToDisk(file);
 }
 
 }  // namespace tapeloom

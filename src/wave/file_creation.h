@@ -64,6 +64,12 @@ bool PathExists(const std::string& name);
 // the rename.
 FileStatus RenameKeepingExisting(const std::string& from, const std::string& to);
 
+// Renames from to to, replacing a file of that name in one step.
+FileStatus RenameReplacing(const std::string& from, const std::string& to);
+
+// Removes a file; never a directory.
+FileStatus RemoveFile(const std::string& name);
+
 // Flushes a file that was changed in place, by name. The status names the file.
 FileStatus SyncFile(const std::string& name);
 

@@ -5,10 +5,12 @@
 
 namespace tapeloom {
 
+std::string FileStatus::Reason() const { return std::strerror(error); }
+
 std::string FileStatus::Message() const {
   std::string message = std::string("Can't ") + action + " " + file;
   if (!target.empty()) message += " to " + target;
-  return message + ": " + std::strerror(error);
+  return message + ": " + Reason();
 }
 
 bool Report(const FileStatus& status) {

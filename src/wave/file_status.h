@@ -18,6 +18,8 @@ struct FileStatus {
   }
   bool ok() const { return error == 0; }
 
+  // The system's reason: "No space left on device".
+  std::string Reason() const;
   // "Can't write to take.wav: No space left on device" or "Can't rename a to b: File exists".
   std::string Message() const;
 };

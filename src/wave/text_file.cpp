@@ -1,45 +1,39 @@
 #include "wave/text_file.h"
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <memory>
 #include <span>
 
 #include "wave/file_creation.h"
 #include "wave/wave_file.h"
 
 namespace tapeloom {
-namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-}  // namespace
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
-  std::string text;
-  char block[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) text.append(block, got);
-  if (std::ferror(file.get())) return std::nullopt;
-  return text;
+FileStatus ReadWholeFile(const std::string& path, std::string& text) {
+  text.clear();
+  FileStatus status;
+  const FileDescriptor file = OpenForReading(path, status);
+  if (!file) return status;
+  unsigned char block[4096];
+  for (std::uint64_t got = 0;;) {
+    if (status = ReadAt(file, text.size(), block, got); !status.ok()) {
+      text.clear();
+      return status;
+    }
+    if (got == 0) return status;
+    text.append(reinterpret_cast<const char*>(block), static_cast<std::size_t>(got));
+  }
 }
 
-std::string ReplaceFileAtomically(const std::string& path, const std::string& text) {
+FileStatus ReplaceFileAtomically(const std::string& path, const std::string& text) {
   const std::filesystem::path target(path);
   FileStatus status;
   TemporaryFile temp = TemporaryFile::Create(target.parent_path(), target.filename().string() + ".tmp", status);
-  if (!status.ok()) return std::strerror(status.error);
+  if (!status.ok()) return status;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  if (std::string failure = WriteAt(temp.file(), 0, std::span(bytes, text.size())); !failure.empty()) return failure;
-  if (status = temp.Publish(path, Placement::kReplace); !status.ok()) return std::strerror(status.error);
-  return {};
+  if (status = WriteAt(temp.file(), 0, std::span(bytes, text.size())); !status.ok()) return status;
+  return temp.Publish(path, Placement::kReplace);
 }
 
 std::vector<std::string> SplitList(std::string_view text) {

@@ -2,21 +2,23 @@
 // replacement, list lines and formatting.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "wave/file_status.h"
+
 namespace tapeloom {
 
-// The whole content of a file, or nullopt when it cannot be opened or read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// The whole content of a file into text; a file that cannot be opened or read leaves text
+// empty and the status says why.
+FileStatus ReadWholeFile(const std::string& path, std::string& text);
 
 // Writes `text` to a temporary file beside `path` ("<name>.tmp", or another free name: a
 // user's file or a link of that name is never opened), flushes it to the disk and renames it
 // over `path`, so that a failure at any step leaves the old file as it was and no temporary
-// behind. Returns an empty string on success, otherwise the system's reason.
-std::string ReplaceFileAtomically(const std::string& path, const std::string& text);
+// behind.
+FileStatus ReplaceFileAtomically(const std::string& path, const std::string& text);
 
 // The entries of a list file (a record list, a playlist, a take list): its non-empty lines,
 // in order. Only "\n" separates lines; a carriage return is part of the name.

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "wave/wave_layout.h"
@@ -17,108 +16,112 @@ FileFaultHook faultHook = nullptr;
 
 int InjectedFault(const FileDescriptor& file) { return faultHook != nullptr ? faultHook(file.get()) : 0; }
 
+FileDescriptor Open(const std::string& path, int flags, const char* action, FileStatus& status) {
+  FileDescriptor file(::open(path.c_str(), flags | O_CLOEXEC | O_LARGEFILE, 0666), path);
+  status = file ? FileStatus::Done() : FileStatus::Failed(action, path, errno);
+  return file;
+}
+
 }  // namespace
 
 void SetFileFaultHook(FileFaultHook hook) { faultHook = hook; }
 
-FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)) {}
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
+    name_ = std::move(other.name_);
   }
   return *this;
 }
 
 FileDescriptor::~FileDescriptor() { Close(); }
 
-int FileDescriptor::Close() {
-  if (fd_ < 0) return 0;
+FileStatus FileDescriptor::Close() {
+  if (fd_ < 0) return FileStatus::Done();
   // No retry on EINTR: on Linux the descriptor is gone either way.
-  const int result = ::close(std::exchange(fd_, -1));
-  return result == 0 ? 0 : errno;
+  if (::close(std::exchange(fd_, -1)) != 0) return FileStatus::Failed("write to", name_, errno);
+  return FileStatus::Done();
 }
 
-FileDescriptor OpenForReading(const std::string& path) {
-  return FileDescriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE));
+FileDescriptor OpenForReading(const std::string& path, FileStatus& status) {
+  return Open(path, O_RDONLY, "open", status);
 }
 
-FileDescriptor OpenForUpdate(const std::string& path) {
-  return FileDescriptor(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_LARGEFILE));
+FileDescriptor OpenForUpdate(const std::string& path, FileStatus& status) { return Open(path, O_RDWR, "open", status); }
+
+FileDescriptor CreateOrTruncate(const std::string& path, FileStatus& status) {
+  return Open(path, O_WRONLY | O_CREAT | O_TRUNC, "create", status);
 }
 
-FileDescriptor CreateOrTruncate(const std::string& path) {
-  return FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_LARGEFILE, 0666));
+FileDescriptor CreateExclusive(const std::string& path, FileStatus& status) {
+  return Open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, "create", status);
 }
 
-bool OpensForReading(const std::string& path) { return static_cast<bool>(OpenForReading(path)); }
-
-FileDescriptor CreateExclusive(const std::string& path) {
-  return FileDescriptor(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_LARGEFILE, 0666));
+bool OpensForReading(const std::string& path) {
+  FileStatus status;
+  return static_cast<bool>(OpenForReading(path, status));
 }
 
-int SyncToDisk(const FileDescriptor& file) {
-  if (const int fault = InjectedFault(file); fault != 0) return fault;
-  return ::fsync(file.get()) == 0 ? 0 : errno;
+FileStatus SyncToDisk(const FileDescriptor& file) {
+  int error = InjectedFault(file);
+  if (error == 0 && ::fsync(file.get()) != 0) error = errno;
+  return error == 0 ? FileStatus::Done() : FileStatus::Failed("write to", file.name(), error);
 }
 
-std::string ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead& head) {
+FileStatus ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead& head) {
   struct stat64 status {};
-  if (::fstat64(file.get(), &status) != 0) return std::strerror(errno);
+  if (::fstat64(file.get(), &status) != 0) return FileStatus::Failed("read", file.name(), errno);
   head.size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
   head.bytes.resize(count);
-  std::size_t got = 0;
-  while (got < count) {
-    const ssize_t n = ::pread64(file.get(), head.bytes.data() + got, count - got, static_cast<off64_t>(got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::strerror(errno);
-    }
-    if (n == 0) break;  // end of file
-    got += static_cast<std::size_t>(n);
-  }
-  head.bytes.resize(got);
-  return {};
+  std::uint64_t got = 0;
+  FileStatus read = ReadAt(file, 0, head.bytes, got);
+  head.bytes.resize(static_cast<std::size_t>(got));
+  return read;
 }
 
-std::string ReadWaveHead(const FileDescriptor& file, FileHead& head) {
-  if (std::string failure = ReadFileHead(file, kQuickHeadBytes, head); !failure.empty()) return failure;
-  if (HeadSettlesSearch(head.bytes, head.size)) return {};
+FileStatus ReadWaveHead(const FileDescriptor& file, FileHead& head) {
+  if (FileStatus status = ReadFileHead(file, kQuickHeadBytes, head); !status.ok()) return status;
+  if (HeadSettlesSearch(head.bytes, head.size)) return FileStatus::Done();
   return ReadFileHead(file, kWaveHeadBytes, head);
 }
 
-std::int64_t ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<unsigned char> bytes,
-                    std::string& failure) {
+FileStatus ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<unsigned char> bytes,
+                  std::uint64_t& got) {
   std::size_t done = 0;
+  got = 0;
   while (done < bytes.size()) {
     const ssize_t n =
         ::pread64(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off64_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      failure = std::strerror(errno);
-      return -1;
+      got = done;
+      return FileStatus::Failed("read", file.name(), errno);
     }
     if (n == 0) break;  // end of file
     done += static_cast<std::size_t>(n);
   }
-  return static_cast<std::int64_t>(done);
+  got = done;
+  return FileStatus::Done();
 }
 
-std::string WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {
-  if (const int fault = InjectedFault(file); fault != 0) return std::strerror(fault);
+FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {
+  if (const int fault = InjectedFault(file); fault != 0) return FileStatus::Failed("write to", file.name(), fault);
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n =
         ::pwrite64(file.get(), bytes.data() + done, bytes.size() - done, static_cast<off64_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return std::strerror(errno);
+      return FileStatus::Failed("write to", file.name(), errno);
     }
-    if (n == 0) return std::strerror(ENOSPC);
+    if (n == 0) return FileStatus::Failed("write to", file.name(), ENOSPC);
     done += static_cast<std::size_t>(n);
   }
-  return {};
+  return FileStatus::Done();
 }
 
 }  // namespace tapeloom

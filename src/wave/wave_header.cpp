@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -48,33 +47,36 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
   return h;
 }
 
-std::string MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
-                        int channels, Placement placement) {
-  FileDescriptor file = placement == Placement::kReplace ? CreateOrTruncate(path) : CreateExclusive(path);
-  if (!file) return std::strerror(errno);
-  std::string failure = WriteWaveHeader(file, sampleRate, bits, frameCount, channels);
-  if (const int error = file.Close(); error != 0 && failure.empty()) failure = std::strerror(error);
+FileStatus MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
+                       int channels, Placement placement) {
+  FileStatus status;
+  FileDescriptor file =
+      placement == Placement::kReplace ? CreateOrTruncate(path, status) : CreateExclusive(path, status);
+  if (!file) return status;
+  status = WriteWaveHeader(file, sampleRate, bits, frameCount, channels);
+  if (FileStatus closed = file.Close(); status.ok()) status = closed;
   // A file with part of a header is no wave file: it does not stay under the name.
-  if (!failure.empty()) ::unlink(path.c_str());
-  return failure;
+  if (!status.ok()) ::unlink(path.c_str());
+  return status;
 }
 
-std::string WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
-                            int channels) {
+FileStatus WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
+                           int channels) {
   return WriteAt(file, 0, ComposeWaveHeader(sampleRate, bits, frameCount, channels));
 }
 
-std::string FIX_SIZE(const std::string& path) {
-  FileDescriptor file = OpenForUpdate(path);
-  if (!file) return std::strerror(errno);
-  if (std::string failure = FixSize(file); !failure.empty()) return failure;
-  if (const int error = file.Close(); error != 0) return std::strerror(error);
-  return {};
+FileStatus FIX_SIZE(const std::string& path) {
+  FileStatus status;
+  FileDescriptor file = OpenForUpdate(path, status);
+  if (!file) return status;
+  status = FixSize(file);
+  if (FileStatus closed = file.Close(); status.ok()) status = closed;
+  return status;
 }
 
-std::string FixSize(const FileDescriptor& file) {
+FileStatus FixSize(const FileDescriptor& file) {
   FileHead head;
-  if (std::string failure = ReadWaveHead(file, head); !failure.empty()) return failure;
+  if (FileStatus status = ReadWaveHead(file, head); !status.ok()) return status;
   const std::optional<std::uint32_t> data = FindDataTag(head.bytes);
   if (!data) EndForOwnFileWithoutData();
 
@@ -82,7 +84,7 @@ std::string FixSize(const FileDescriptor& file) {
   const std::uint64_t fileSize = std::max<std::uint64_t>(head.size, *data + 8);
   unsigned char size[4];
   Decon4(Clamp32(fileSize - (*data + 8)), size);
-  if (std::string failure = WriteAt(file, *data + 4, size); !failure.empty()) return failure;
+  if (FileStatus status = WriteAt(file, *data + 4, size); !status.ok()) return status;
   Decon4(Clamp32(fileSize - 8), size);
   return WriteAt(file, 4, size);
 }

@@ -28,17 +28,15 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
 // (EEXIST when anything of that name exists, a link included) unless the caller lets it
 // replace an existing file (kReplace truncates it: the user asked for that file to go).
 //
-// Returns an empty string on success. Otherwise the system's reason: the file could not be
-// created, or the header was not written whole (the file is then removed). It prints nothing:
-// the caller reports the failure with the file name.
-[[nodiscard]] std::string MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits,
-                                      std::int64_t frameCount, int channels,
-                                      Placement placement = Placement::kKeepExisting);
+// The file could not be created, or the header was not written whole (the file is then
+// removed): the status says which. It prints nothing; the caller reports the failure.
+[[nodiscard]] FileStatus MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits,
+                                     std::int64_t frameCount, int channels,
+                                     Placement placement = Placement::kKeepExisting);
 
-// Writes the canonical header at the start of an open file. Returns an empty string or the
-// system's reason.
-[[nodiscard]] std::string WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits,
-                                          std::int64_t frameCount, int channels);
+// Writes the canonical header at the start of an open file.
+[[nodiscard]] FileStatus WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits,
+                                         std::int64_t frameCount, int channels);
 
 // After a file has been rewritten or extended: sets the data size to the bytes that really
 // follow the data chunk header, and the RIFF size at offset 4 to the file size - 8, so that
@@ -46,12 +44,11 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
 // tag search. Sizes beyond 32 bits are clamped.
 //
 // A file without a data tag was written by Tapeloom itself and has been damaged: that ends
-// the program (EndForOwnFileWithoutData). Otherwise returns an empty string on success, or
-// the system's reason when the file cannot be opened, read or written; the caller reports
-// it with the file name.
-[[nodiscard]] std::string FIX_SIZE(const std::string& path);
+// the program (EndForOwnFileWithoutData). Otherwise the status says whether the file could be
+// opened, read and written; the caller reports a failure.
+[[nodiscard]] FileStatus FIX_SIZE(const std::string& path);
 // The same on a file open for reading and writing.
-[[nodiscard]] std::string FixSize(const FileDescriptor& file);
+[[nodiscard]] FileStatus FixSize(const FileDescriptor& file);
 
 // Prints "Can't find data block in wave file!" and ends the program with the status for a
 // file that Tapeloom wrote and that has no data chunk. The size correction, padding and

@@ -19,12 +19,10 @@ enum class HeadRead { kRead, kCannotOpen, kCannotRead };
 // Reads the head of the file at path. A file that opens but cannot be read (a directory, an
 // I/O error) is reported here with the system's reason.
 HeadRead ReadHeadOf(const std::string& path, FileHead& head) {
-  FileDescriptor file = OpenForReading(path);
+  FileStatus status;
+  FileDescriptor file = OpenForReading(path, status);
   if (!file) return HeadRead::kCannotOpen;
-  if (const std::string failure = ReadWaveHead(file, head); !failure.empty()) {
-    std::printf("Can't read %s: %s\n", path.c_str(), failure.c_str());
-    return HeadRead::kCannotRead;
-  }
+  if (!Report(ReadWaveHead(file, head))) return HeadRead::kCannotRead;
   return HeadRead::kRead;
 }
 
@@ -62,13 +60,13 @@ SamplePosition GET_LENGTH(const std::string& path) {
 }
 
 SamplePosition SEEK_LONG_FILE(int count, char skipChar, const std::string& listPath) {
-  const std::optional<std::string> list = ReadWholeFile(listPath);
-  if (!list) {
+  std::string list;
+  if (!ReadWholeFile(listPath, list).ok()) {
     std::printf("Playlist file called %s was not found!\n", listPath.c_str());
     return 0;
   }
   SamplePosition longest = 0;
-  const std::vector<std::string> entries = SplitList(*list);
+  const std::vector<std::string> entries = SplitList(list);
   for (std::size_t k = 0; k < entries.size() && k < static_cast<std::size_t>(std::max(count, 0)); ++k) {
     const std::string& entry = entries[k];
     if (entry.front() == skipChar) continue;
@@ -81,12 +79,12 @@ SamplePosition SEEK_LONG_FILE(int count, char skipChar, const std::string& listP
 
 std::optional<std::uint32_t> ReadSampleRateQuietly(const std::string& path) {
   // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE | O_NONBLOCK));
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE | O_NONBLOCK), path);
   if (!file) return std::nullopt;
   struct stat64 status {};
   if (::fstat64(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   FileHead head;
-  if (!ReadWaveHead(file, head).empty()) return std::nullopt;
+  if (!ReadWaveHead(file, head).ok()) return std::nullopt;
   WaveAttributes attributes;
   if (ReadWaveAttributes(head.bytes, head.size, attributes) != WaveCheck::kUsable) return std::nullopt;
   return attributes.sampleRate;

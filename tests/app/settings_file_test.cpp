@@ -372,28 +372,28 @@ TEST(ReplaceFileAtomically, ReplacesWholeOrNotAtAll) {
   test::TempDir dir;
   const std::string path = (dir / "param.txt").string();
   dir.Write("param.txt", "old settings\n");
-  EXPECT_EQ(ReplaceFileAtomically(path, "new\n"), "");
+  EXPECT_TRUE(ReplaceFileAtomically(path, "new\n").ok());
   EXPECT_EQ(dir.Read("param.txt"), "new\n");
   EXPECT_FALSE(dir.Exists("param.txt.tmp"));
 
   // Nothing can take the place of a directory: the old file stays as it was, the reason is
   // given and no temporary is left.
   std::filesystem::create_directory(dir / "folder");
-  EXPECT_EQ(ReplaceFileAtomically((dir / "folder").string(), "lost\n"), "Is a directory");
+  EXPECT_EQ(ReplaceFileAtomically((dir / "folder").string(), "lost\n").Reason(), "Is a directory");
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "param.txt and folder";
 
   // Every write or flush failing in turn: the old text stays and the reason is given.
-  std::string result;
+  FileStatus result;
   const int failurePoints = test::SweepWriteFailures(
       [&] { result = ReplaceFileAtomically(path, std::string(100000, 'n')); },
       [&](int) {
-        EXPECT_EQ(result, "Input/output error");
+        EXPECT_EQ(result.Message(), "Can't write to " + path + ".tmp: Input/output error");
         EXPECT_EQ(dir.Read("param.txt"), "new\n");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary left";
       });
   EXPECT_EQ(failurePoints, 2) << "the text and the flush";
-  EXPECT_EQ(result, "");
+  EXPECT_TRUE(result.ok());
   EXPECT_EQ(dir.Read("param.txt"), std::string(100000, 'n'));
 }
 
@@ -412,7 +412,7 @@ TEST(ReplaceFileAtomically, NeverTouchesWhatCarriesTheTemporarysName) {
     } else {
       std::filesystem::create_symlink(linkTarget, temp);
     }
-    EXPECT_EQ(ReplaceFileAtomically((dir / "param.txt").string(), "new\n"), "");
+    EXPECT_TRUE(ReplaceFileAtomically((dir / "param.txt").string(), "new\n").ok());
     EXPECT_EQ(dir.Read("param.txt"), "new\n");
     EXPECT_EQ(dir.Read("other.txt"), "the file a link points to\n");
     if (planted == Planted::kFile) {

@@ -94,8 +94,8 @@ TEST_F(NamingPassTest, ATakeThatCannotBeCreatedIsADashAndItsReasonIsKept) {
                                  .recordListText = "no-such-folder/a.wav\nb.wav\n"});
   EXPECT_EQ(takes.takeList, "-\nb_t.wav\n");
   EXPECT_EQ(takes.names[0], "no-such-folder/a_t.wav");
-  EXPECT_EQ(takes.failures[0], "No such file or directory");
-  EXPECT_EQ(takes.failures[1], "");
+  EXPECT_EQ(takes.failures[0].Message(), "Can't create no-such-folder/a_t.wav: No such file or directory");
+  EXPECT_TRUE(takes.failures[1].ok());
 }
 
 TEST_F(NamingPassTest, TheStampIsRaisedPastEveryNameTheTakeMenuCanMakeFromIt) {

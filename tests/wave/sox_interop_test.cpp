@@ -62,7 +62,7 @@ class SoxInterop : public testing::Test {
 TEST_F(SoxInterop, MonoTakeReadsBackInSox) {
   const Samples signal = TestSignal(40000, 1);
   const std::string take = Path("take.wav");
-  ASSERT_EQ(MAKE_HEADER(take, 48000, 24, static_cast<std::int64_t>(signal.size()), 1), "");
+  ASSERT_TRUE(MAKE_HEADER(take, 48000, 24, static_cast<std::int64_t>(signal.size()), 1).ok());
   Bytes bytes(signal.size() * 3);
   NUM24MONO_TO_CHAR(signal.data(), bytes.data(), static_cast<int>(signal.size()));
   test::AppendBytes(take, bytes);
@@ -83,7 +83,7 @@ TEST_F(SoxInterop, InterleavedStereoExportReadsBackInSox) {
     rightMix.push_back(signal[2 * f + 1]);
   }
   const std::string mix = Path("mix.wav");
-  ASSERT_EQ(MAKE_HEADER(mix, 44100, 24, 2 * frames, 2), "");
+  ASSERT_TRUE(MAKE_HEADER(mix, 44100, 24, 2 * frames, 2).ok());
   Bytes bytes(static_cast<std::size_t>(frames) * 6);
   NUM24STER_TO_CHAR(left.data(), right.data(), bytes.data(), frames);
   test::AppendBytes(mix, bytes);
@@ -99,12 +99,12 @@ TEST_F(SoxInterop, InterleavedStereoExportReadsBackInSox) {
 TEST_F(SoxInterop, FileAfterSizeCorrectionReadsBackWhole) {
   const Samples signal = TestSignal(300, 1);
   const std::string take = Path("take.wav");
-  ASSERT_EQ(MAKE_HEADER(take, 48000, 24, 48000, 1), "");  // planned far longer than recorded
+  ASSERT_TRUE(MAKE_HEADER(take, 48000, 24, 48000, 1).ok());  // planned far longer than recorded
   test::AppendBytes(take, test::Pack24(signal));
   const test::CommandResult before = RunCommand({"sox", take, "-t", "s24", "-"});
   EXPECT_NE(before.err, "") << "sox notices a header that announces more than the file holds";
 
-  ASSERT_EQ(FIX_SIZE(take), "");
+  ASSERT_TRUE(FIX_SIZE(take).ok());
   EXPECT_EQ(SoxSamples(take), signal);
   const Bytes file = test::ReadBytes(take);
   EXPECT_EQ(test::Field32(file, 4), file.size() - 8);
