@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build test test-native test-sanitize test-release test-armhf demo bench format clean
+.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf demo bench format clean
 
 all: build
 
@@ -23,7 +23,13 @@ build: deps
 # The whole suite four times: native, under AddressSanitizer and UndefinedBehaviorSanitizer,
 # as a Release build, and cross-built for 32-bit ARM running under qemu. Any failure fails the
 # target.
-test: test-native test-sanitize test-release test-armhf
+test: check test-native test-sanitize test-release test-armhf
+
+# The structure the code keeps: includes run from higher layers to lower ones only
+# (docs/architecture.md), and every source file is formatted as `make format` leaves it.
+check: deps
+	scripts/check-layers.sh
+	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
 
 test-native: build
 	cd $(BUILD)/native && $(CTEST)

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
 # Usage: scripts/install-deps.sh [native|armhf]...   (default: native)
-#   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox
+#   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format
 #   armhf:  the armhf cross toolchain, armhf ALSA and GoogleTest, qemu-user-static
 set -euo pipefail
 
-native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox)
+native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format)
 armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf qemu-user-static)
 
 groups=("$@")
