@@ -163,45 +163,39 @@ TEST_F(TakeMenuConsole, SafetyModeAsksAndTakesTheAnswerAsTheNextCommand) {
   EXPECT_TRUE(Matching("audio_ch_.*").empty()) << "\"del\" given as the answer deleted the takes";
 }
 
-TEST_F(TakeMenuConsole, AppendNames) {
-  const std::string out = Record("app\nv1\n");
-  EXPECT_NE(out.find("Enter characters to append with.\n"), std::string::npos);
-  EXPECT_TRUE(std::regex_search(out, std::regex("audio_ch_1_[0-9]+_stp_10240\\.wav -> a_v1\\.wav\n"
-                                                "audio_ch_2_[0-9]+_stp_10240\\.wav -> b_v1\\.wav\n")))
-      << out;
-  EXPECT_EQ(Samples("a_v1.wav"), Recorded(0, 0)) << "no padding";
-  EXPECT_EQ(Samples("b_v1.wav"), Recorded(1, 0));
-}
-
-TEST_F(TakeMenuConsole, AppendNamesWithTheStamp) {
-  Record("aws\nv1\n");
-  EXPECT_EQ(Samples("a_v1_stp_10240.wav"), Recorded(0, 0));
-  EXPECT_TRUE(session.Exists("b_v1_stp_10240.wav"));
-}
-
-TEST_F(TakeMenuConsole, AppendNamesWithPadding) {
-  Record("awp\nv2\n");
-  EXPECT_EQ(Samples("a_v2.wav"), Recorded(0, kRecordStart));
-  EXPECT_EQ(Samples("b_v2.wav"), Recorded(1, kRecordStart));
-}
-
-TEST_F(TakeMenuConsole, StampFromZero) {
-  Record("stp\n", "", 0);
-  EXPECT_EQ(Matching("audio_ch_[12]_[0-9]+_stp_0\\.wav").size(), 2u);
-  EXPECT_TRUE(Matching("audio_ch_[12]_[0-9]+\\.wav").empty());
-}
-
-TEST_F(TakeMenuConsole, StampKeepsNamesThatCarryTheRecordStart) {
-  Record("stp\n");
-  EXPECT_EQ(Matching("audio_ch_[12]_[0-9]+_stp_10240\\.wav").size(), 2u);
-}
-
-TEST_F(TakeMenuConsole, PadPutsTheTakeInPlaceFromZero) {
-  Record("pad\n");
-  const std::vector<std::string> padded = Matching("audio_ch_[12]_[0-9]+\\.wav");
-  ASSERT_EQ(padded.size(), 2u);
-  EXPECT_EQ(Samples(padded[0]), Recorded(0, kRecordStart));
-  EXPECT_EQ(Samples(padded[1]), Recorded(1, kRecordStart));
+TEST_F(TakeMenuConsole, CommandsThatKeepTheTakesUnderNewNames) {
+  // Each command from each record start: the files its takes become, and whether they are
+  // padded to start at position 0.
+  struct Case {
+    std::string answers;
+    int start;
+    std::string input1, input2;  // the takes' new names, as patterns
+    bool padded;
+  };
+  const Case cases[] = {
+      {"app\nv1\n", kRecordStart, "a_v1\\.wav", "b_v1\\.wav", false},
+      {"aws\nv1\n", kRecordStart, "a_v1_stp_10240\\.wav", "b_v1_stp_10240\\.wav", false},
+      {"awp\nv2\n", kRecordStart, "a_v2\\.wav", "b_v2\\.wav", true},
+      {"stp\n", 0, "audio_ch_1_[0-9]+_stp_0\\.wav", "audio_ch_2_[0-9]+_stp_0\\.wav", false},
+      {"stp\n", kRecordStart, "audio_ch_1_[0-9]+_stp_10240\\.wav", "audio_ch_2_[0-9]+_stp_10240\\.wav", false},
+      {"pad\n", kRecordStart, "audio_ch_1_[0-9]+\\.wav", "audio_ch_2_[0-9]+\\.wav", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers + " from " + std::to_string(c.start));
+    Reset();
+    const std::string out = Record(c.answers, "", c.start);
+    const std::vector<std::string> first = Matching(c.input1), second = Matching(c.input2);
+    ASSERT_EQ(first.size(), 1u) << out;
+    ASSERT_EQ(second.size(), 1u) << out;
+    const std::int64_t padding = c.padded ? c.start : 0;
+    EXPECT_EQ(Samples(first[0]), Recorded(0, padding));
+    EXPECT_EQ(Samples(second[0]), Recorded(1, padding));
+    EXPECT_EQ(session.Files().size(), FilesBeforeTakes().size() + 2) << "nothing else is left";
+    if (c.answers.starts_with("a")) {
+      EXPECT_NE(out.find("Enter characters to append with.\n"), std::string::npos);
+      EXPECT_NE(out.find(" -> " + first[0] + "\n"), std::string::npos) << out;
+    }
+  }
 }
 
 TEST_F(TakeMenuConsole, InsertWithoutCrossfadeReplacesExactlyTheTakesSpan) {
