@@ -73,9 +73,10 @@ TEST(CommandTable, LaterTestsSeeTheWordAsAHandlerLeftIt) {
   // test 1 goes on to test 11.
   Orders orders;
   std::string word = "+";
+  const std::string answer = "x";
   OfferToTests(CommandTable(), word, false, [&](const CommandTest& test) {
     orders.push_back(test.order);
-    if (test.order == 1) word = "x";
+    if (test.order == 1) word.assign(answer);
   });
   EXPECT_EQ(orders, (Orders{1, 11}));
   EXPECT_EQ(word, "x");
