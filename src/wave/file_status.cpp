@@ -5,7 +5,9 @@
 
 namespace tapeloom {
 
-std::string FileStatus::Reason() const { return std::strerror(error); }
+std::string FileStatus::Reason() const {
+  return error == kNotRegularFile ? std::string("Not a regular file") : std::string(std::strerror(error));
+}
 
 std::string FileStatus::Message() const {
   std::string message = std::string("Can't ") + action + " " + file;

@@ -10,7 +10,10 @@ struct FileStatus {
   const char* action = "";  // completes "Can't ... <file>": "create", "write to", "rename", ...
   std::string file;
   std::string target;  // a rename's new name, otherwise empty
-  int error = 0;       // the errno value; 0 for success
+  int error = 0;       // the errno value, or kNotRegularFile; 0 for success
+
+  // A name that is a FIFO, a device or a socket where a file was expected.
+  static constexpr int kNotRegularFile = -1;
 
   static FileStatus Done() { return {}; }
   static FileStatus Failed(const char* action, std::string file, int error, std::string target = {}) {
@@ -18,7 +21,7 @@ struct FileStatus {
   }
   bool ok() const { return error == 0; }
 
-  // The system's reason: "No space left on device".
+  // The system's reason ("No space left on device"), or "Not a regular file".
   std::string Reason() const;
   // "Can't write to take.wav: No space left on device" or "Can't rename a to b: File exists".
   std::string Message() const;

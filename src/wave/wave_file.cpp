@@ -16,9 +16,27 @@ FileFaultHook faultHook = nullptr;
 
 int InjectedFault(const FileDescriptor& file) { return faultHook != nullptr ? faultHook(file.get()) : 0; }
 
+// Opens only regular files: a directory, a FIFO, a device or a socket under a name that should
+// hold a wave or list file is refused before anything is read from or written to it. Opening
+// does not wait for a FIFO's other end.
 FileDescriptor Open(const std::string& path, int flags, const char* action, FileStatus& status) {
-  FileDescriptor file(::open(path.c_str(), flags | O_CLOEXEC | O_LARGEFILE, 0666), path);
-  status = file ? FileStatus::Done() : FileStatus::Failed(action, path, errno);
+  FileDescriptor file(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_LARGEFILE, 0666), path);
+  if (!file) {
+    status = FileStatus::Failed(action, path, errno);
+    return file;
+  }
+  struct stat64 kind {};
+  if (::fstat64(file.get(), &kind) != 0) {
+    status = FileStatus::Failed(action, path, errno);
+    return {};
+  }
+  if (!S_ISREG(kind.st_mode)) {
+    status = FileStatus::Failed(action, path, S_ISDIR(kind.st_mode) ? EISDIR : FileStatus::kNotRegularFile);
+    return {};
+  }
+  // Regular files never block; clearing the flag keeps the descriptor as plain as it was.
+  ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+  status = FileStatus::Done();
   return file;
 }
 

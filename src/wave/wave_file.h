@@ -43,8 +43,10 @@ class FileDescriptor {
   std::string name_;
 };
 
-// Opening. An empty owner comes back with the status saying why ("Can't open <path>: ...",
-// "Can't create <path>: ...").
+// Opening. Only regular files are opened: a directory ("Is a directory"), a FIFO, a device or a
+// socket ("Not a regular file") is refused before anything is read or written, and a FIFO is
+// not waited on. An empty owner comes back with the status saying why ("Can't open <path>:
+// ...", "Can't create <path>: ...").
 FileDescriptor OpenForReading(const std::string& path, FileStatus& status);
 FileDescriptor OpenForUpdate(const std::string& path, FileStatus& status);     // reading and writing in place
 FileDescriptor CreateOrTruncate(const std::string& path, FileStatus& status);  // writing, from an empty file

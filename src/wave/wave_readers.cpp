@@ -1,9 +1,7 @@
 #include "wave/wave_readers.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -16,11 +14,16 @@ namespace {
 
 enum class HeadRead { kRead, kCannotOpen, kCannotRead };
 
-// Reads the head of the file at path. A file that opens but cannot be read (a directory, an
-// I/O error) is reported here with the system's reason.
+// Reads the head of the file at path. Something there that is no file (a directory, a FIFO) or
+// that cannot be read is reported here with its reason; a name with nothing readable behind it
+// is left to the caller's own words.
 HeadRead ReadHeadOf(const std::string& path, FileHead& head) {
   FileStatus status;
   FileDescriptor file = OpenForReading(path, status);
+  if (status.error == EISDIR || status.error == FileStatus::kNotRegularFile) {
+    Report(FileStatus::Failed("read", path, status.error));
+    return HeadRead::kCannotRead;
+  }
   if (!file) return HeadRead::kCannotOpen;
   if (!Report(ReadWaveHead(file, head))) return HeadRead::kCannotRead;
   return HeadRead::kRead;
@@ -78,11 +81,9 @@ SamplePosition SEEK_LONG_FILE(int count, char skipChar, const std::string& listP
 }
 
 std::optional<std::uint32_t> ReadSampleRateQuietly(const std::string& path) {
-  // Without O_NONBLOCK, opening a FIFO would wait for a writer that never comes.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_LARGEFILE | O_NONBLOCK), path);
+  FileStatus status;
+  const FileDescriptor file = OpenForReading(path, status);
   if (!file) return std::nullopt;
-  struct stat64 status {};
-  if (::fstat64(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   FileHead head;
   if (!ReadWaveHead(file, head).ok()) return std::nullopt;
   WaveAttributes attributes;

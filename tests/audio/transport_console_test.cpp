@@ -1,6 +1,7 @@
 // Transport runs of the real program on the simulated card: what reaches the card's outputs,
 // what the takes hold, the console texts of the runs and of the commands that start them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -92,6 +93,20 @@ TEST_F(TransportConsole, PlayPutsEachTrackOnItsOutputAfterASilentBlock) {
     ASSERT_EQ(out[0][f], position < 0 ? 0 : TrackSample(position, 0)) << f;
     ASSERT_EQ(out[1][f], position < 0 || position >= 10000 ? 0 : TrackSample(position, 1)) << f;
   }
+}
+
+TEST_F(TransportConsole, SomethingThatIsNoFileInThePlaylistIsRefusedAndTheRestPlays) {
+  // A FIFO nobody writes would otherwise hold the run forever.
+  Track("t2.wav", 10000, 1);
+  ASSERT_EQ(::mkfifo((session / "pipe.wav").c_str(), 0600), 0);
+  session.Write("play.txt", "pipe.wav\nt2.wav\n");
+  session.Write("record.txt", "");
+  const std::string status = "Play: 0.00   Rec: 0.00   Stop: 0.21   Mem: 0.00\n";
+  EXPECT_EQ(Start("o\t10240\n", "p\n"), status + "Can't read pipe.wav: Not a regular file\n" +
+                                            "Playing...\n\n\nOutput Channel Peaks:\n\n" + status);
+  const auto out = CardOutput();
+  ASSERT_GT(out[1].size(), 4096u + 9000u);
+  EXPECT_EQ(out[1][4096 + 9000], TrackSample(9000, 1));
 }
 
 TEST_F(TransportConsole, PlayFromThePlayStart) {

@@ -1,6 +1,7 @@
 // The readers, the header writer and the size correction on real files, with the messages
 // they print.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,6 +57,9 @@ TEST_F(WaveFiles, ReadersAcceptOrReportEachRefusal) {
   };
   const std::string dir = Path("folder.wav");
   std::filesystem::create_directory(dir);
+  // A FIFO that nobody writes: refused at once instead of waited on.
+  const std::string fifo = Path("pipe.wav");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     std::string path;
     int accepted;
@@ -68,6 +72,7 @@ TEST_F(WaveFiles, ReadersAcceptOrReportEachRefusal) {
       {Path("missing.wav"), 0, "Cannot find file in track list called " + Path("missing.wav") + "!!\n", 0, ""},
       {dir, 0, "Can't read " + dir + ": " + std::strerror(EISDIR) + "\n", 0,
        "Can't read " + dir + ": " + std::strerror(EISDIR) + "\n"},
+      {fifo, 0, "Can't read " + fifo + ": Not a regular file\n", 0, "Can't read " + fifo + ": Not a regular file\n"},
       {Put("no-fmt.wav", WaveBuilder().WithoutFormatChunk().Build()), 0, "Can't find format chunk in wave file!\n", 0,
        "Can't find format chunk in wave file!\n"},
       {Put("late-fmt.wav", late(kLastTagOffset + 2, true)), 0, "Can't find format chunk in wave file!\n", 0,
