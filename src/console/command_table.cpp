@@ -4,6 +4,7 @@
 #include "audio/run_commands.h"
 #include "console/help_page.h"
 #include "console/session.h"
+#include "mix/mixer_console.h"
 #include "takes/take_naming.h"
 #include "time/point_commands.h"
 #include "time/point_lists.h"
@@ -44,6 +45,11 @@ void Record(Session& s, std::string& word) {
 }
 void Monitor(Session& s, std::string& word) { s.pendingRun = MonitorCommand(s.settings, s.input, word); }
 void ListListing(Session& s, std::string& word) { ListListingCommand(s.settings, s.input, word); }
+void ToggleMixer(Session& s, std::string&) { s.mixerView = !s.mixerView; }
+void CloseMixer(Session& s, std::string&) { s.mixerView = false; }
+void MixerWord(Session& s, std::string& word) { MixerConsoleWord(s.settings, s.input, word); }
+void BusRouting(Session& s, std::string&) { BusRoutingPage(s.settings, s.input); }
+void MixMode(Session& s, std::string&) { MixModeMenu(s.settings, s.input); }
 
 // Tests whose handler is nullptr belong to features not built yet.
 // clang-format off
@@ -54,9 +60,9 @@ constexpr CommandTest kCommandTable[] = {
     {3,   Alone, Equals,           {"tempo"},                                   nullptr},  // tempo menu
     {4,   Alone, Equals,           {"safe"},                                    nullptr},  // safety mode
     {5,   Alone, Equals,           {"exp-i", "exp-s"},                          nullptr},  // mix export
-    {6,   Alone, Equals,           {"mix"},                                     nullptr},  // mixer console on/off
-    {7,   Alone, Equals,           {"d"},                                       nullptr},  // mixer console off
-    {8,   Alone, MixerActive,      {},                                          nullptr},  // mixer console word
+    {6,   Alone, Equals,           {"mix"},                                     ToggleMixer},
+    {7,   Alone, Equals,           {"d"},                                       CloseMixer},
+    {8,   Alone, MixerActive,      {},                                          MixerWord},
     {9,   Alone, Equals,           {"io."},                                     StoreRange},
     {10,  Alone, Equals,           {".io"},                                     RecallRange},
     {11,  Alone, Equals,           {"x"},                                       Exit},
@@ -79,14 +85,14 @@ constexpr CommandTest kCommandTable[] = {
     {27,  Else,  Contains,         {"l."},                                      RecallLocate},
     {28,  Else,  Equals,           {"ll", "lio"},                               PointList},
     {29,  Else,  Equals,           {"pf", "rf"},                                nullptr},  // list-file selection
-    {30,  Else,  Equals,           {"bus"},                                     nullptr},  // bus routing
+    {30,  Else,  Equals,           {"bus"},                                     BusRouting},
     {31,  Else,  Equals,           {"f"},                                       LongestFileStop},
     {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         TakeName},
     {33,  Alone, Equals,           {"r", "R", "ri"},                            Record},
     {34,  Alone, Equals,           {"ma", "mr"},                                Monitor},
     {35,  Alone, Equals,           {"lr", "lp"},                                ListListing},
     {36,  Alone, Equals,           {"so"},                                      nullptr},  // solo assignments
-    {37,  Alone, Equals,           {"mod"},                                     nullptr},  // mix mode
+    {37,  Alone, Equals,           {"mod"},                                     MixMode},
 };
 // clang-format on
 
@@ -121,7 +127,7 @@ bool Matches(const CommandTest& test, std::string_view word, bool mixerActive) {
   return false;
 }
 
-void OfferToTests(std::span<const CommandTest> table, std::string& word, bool mixerActive,
+void OfferToTests(std::span<const CommandTest> table, std::string& word, const bool& mixerActive,
                   const std::function<void(const CommandTest&)>& matched) {
   bool chainMatched = false;
   for (const CommandTest& test : table) {

@@ -46,8 +46,9 @@ bool Matches(const CommandTest& test, std::string_view word, bool mixerActive);
 bool IsDirectPointEntry(std::string_view word);
 
 // Offers the word to every test of a table in order and calls matched(test) for each test that
-// matches the word as it is then (a handler may change it).
-void OfferToTests(std::span<const CommandTest> table, std::string& word, bool mixerActive,
+// matches the word as it is then (a handler may change it). mixerActive is read at each test: a
+// handler may turn the mixer console on or off.
+void OfferToTests(std::span<const CommandTest> table, std::string& word, const bool& mixerActive,
                   const std::function<void(const CommandTest&)>& matched);
 
 // Offers the word to the command table and runs the handlers of the tests that match.

@@ -1,5 +1,6 @@
 #include "mix/gains.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -9,8 +10,6 @@ namespace {
 
 constexpr float kMaxVolume = 12.0f;
 constexpr float kMinVolume = -144.0f;
-constexpr float kMaxBusLevel = 15.0f;
-constexpr float kMinBusLevel = -144.0f;
 constexpr float kPanExtreme = 100.0f;
 constexpr float kCentreGain = 0.70794576f;  // -3 dB, 10^(-3/20) in single precision
 
@@ -87,7 +86,12 @@ int SetBusVolume(std::span<float, kMaxBusses> busGain, float dB, int bus, int di
 
 void SetSessionBusGains(SessionSettings& settings) {
   for (int bus = 0; bus < kMaxBusses; ++bus) {
-    SetBusVolume(settings.busGain, settings.busvl[static_cast<std::size_t>(bus)], bus, kBusGainDivisor);
+    // A stored level beyond the limits (the mixer console stores -200 as typed) gets the gain
+    // of the nearest limit: the default gain of 1.0 would be 48 dB above 0 dB. A level that is
+    // no number keeps the default.
+    const float level = settings.busvl[static_cast<std::size_t>(bus)];
+    if (std::isnan(level)) continue;
+    SetBusVolume(settings.busGain, std::clamp(level, kMinBusLevel, kMaxBusLevel), bus, kBusGainDivisor);
   }
 }
 

@@ -14,6 +14,10 @@ namespace tapeloom {
 inline constexpr float kTrackGainScale = 256.0f;
 inline constexpr int kBusGainDivisor = 256;
 
+// The bus levels a gain is made from, dB.
+inline constexpr float kMaxBusLevel = 15.0f;
+inline constexpr float kMinBusLevel = -144.0f;
+
 // The left and right gain of every track. A session keeps them between runs: a track that does
 // not play in a run keeps the gains it had.
 struct TrackGains {
@@ -36,8 +40,8 @@ void SetVolume(std::span<float, kMaxTracks> p, std::span<float, kMaxTracks> v, s
 // -144..15 and the divisor is positive; otherwise returns 0 and changes nothing.
 int SetBusVolume(std::span<float, kMaxBusses> busGain, float dB, int bus, int divisor);
 
-// At session start: every bus whose stored level busvl lies in -144..15 dB gets its gain
-// from it; the others keep the gain they have (1.0 from the defaults).
+// At session start: every bus gets its gain from its stored level busvl, limited to -144..15
+// dB (a level beyond a limit gets the limit's gain).
 void SetSessionBusGains(SessionSettings& settings);
 
 }  // namespace tapeloom

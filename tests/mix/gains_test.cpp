@@ -107,13 +107,19 @@ TEST(BusGains, SetOnlyForValidBusAndLevel) {
   }
   EXPECT_EQ(gains[1], 1.0f);
 
-  SessionSettings s;  // at session start, levels out of range keep the start-up gain
+  // At session start a level beyond a limit gets that limit's gain, never the start-up gain of
+  // 1.0 (48 dB above 0 dB); a level that is no number keeps it.
+  SessionSettings s;
   s.busvl[1] = -6.0f;
   s.busvl[2] = 20.0f;
+  s.busvl[3] = -200.0f;
+  s.busvl[4] = std::numeric_limits<float>::quiet_NaN();
   SetSessionBusGains(s);
   EXPECT_EQ(s.busGain[0], 1.0f / 256.0f);
   EXPECT_NEAR(s.busGain[1], dBtoRatio(-6.0f, 1.0f) / 256.0f, 1e-9f);
-  EXPECT_EQ(s.busGain[2], 1.0f);
+  EXPECT_NEAR(s.busGain[2], dBtoRatio(15.0f, 1.0f) / 256.0f, 1e-9f);
+  EXPECT_NEAR(s.busGain[3], dBtoRatio(-144.0f, 1.0f) / 256.0f, 1e-15f);
+  EXPECT_EQ(s.busGain[4], 1.0f);
 }
 
 TEST(Busses, ActivityFollowsRoutingExceptForBusOne) {
