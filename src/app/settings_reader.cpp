@@ -80,11 +80,11 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
     } else if (*key == "e") {
       s.e = DecimalOrZero(cursor.LastField());
     } else if (*key == "nudge") {
-      s.nudge = FloatOrZero(cursor.LastField());
+      s.nudge = FloatField(cursor.LastField(), s.nudge);
     } else if (*key == "proll") {
-      s.proll = FloatOrZero(cursor.LastField());
+      s.proll = FloatField(cursor.LastField(), s.proll);
     } else if (*key == "xfade") {
-      s.xfade = FloatOrZero(cursor.LastField());
+      s.xfade = FloatField(cursor.LastField(), s.xfade);
     } else if (*key == "clock") {
       const std::string_view word = cursor.LastField();
       if (word == "hc") s.clock = 0;
@@ -101,8 +101,12 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       s.odcomp = DecimalOrZero(cursor.LastField());
     } else if (*key == "v" || *key == "p") {
       const int track = DecimalOrZero(cursor.IndexField());
-      const float value = FloatOrZero(cursor.LastField());
-      if (InRange(track, 1, s.ch)) (*key == "v" ? s.v : s.p)[track - 1] = value;
+      if (InRange(track, 1, s.ch)) {
+        float& value = (*key == "v" ? s.v : s.p)[static_cast<std::size_t>(track - 1)];
+        value = FloatField(cursor.LastField(), value);
+      } else {
+        cursor.LastField();
+      }
     } else if (*key == "solo") {
       const int track = DecimalOrZero(cursor.LastField());
       if (InRange(track, 1, s.ch)) s.solo[track - 1] = 1;
@@ -115,7 +119,7 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       const int mode = DecimalOrZero(cursor.LastField());
       s.tmode = InRange(mode, 0, 1) ? mode : 0;
     } else if (*key == "tempo") {
-      s.tempo = FloatOrZero(cursor.LastField());
+      s.tempo = FloatField(cursor.LastField(), s.tempo);
     } else if (*key == "sig") {
       s.sig = DecimalOrZero(cursor.LastField());
     } else if (*key == "safe") {
@@ -150,10 +154,14 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       if (InRange(bus, 1, kMaxBusses)) busTexts[static_cast<std::size_t>(bus - 1)] = std::string(list);
     } else if (*key == "busvl") {
       const int bus = DecimalOrZero(cursor.IndexField());
-      const float level = FloatOrZero(cursor.LastField());
-      if (InRange(bus, 1, kMaxBusses)) s.busvl[static_cast<std::size_t>(bus - 1)] = level;
+      if (InRange(bus, 1, kMaxBusses)) {
+        float& level = s.busvl[static_cast<std::size_t>(bus - 1)];
+        level = FloatField(cursor.LastField(), level);
+      } else {
+        cursor.LastField();
+      }
     } else if (*key == "aud") {
-      const float seconds = FloatOrZero(cursor.LastField());
+      const float seconds = FloatField(cursor.LastField(), s.aud);
       s.aud = seconds < 0.0f ? 0.0f : seconds;
     }
     // Any other word (a section header, an unknown setting) is passed over.

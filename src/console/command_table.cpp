@@ -3,7 +3,9 @@
 #include "app/settings_file.h"
 #include "audio/run_commands.h"
 #include "console/help_page.h"
+#include "console/list_selection.h"
 #include "console/session.h"
+#include "console/settings_commands.h"
 #include "mix/mixer_console.h"
 #include "takes/take_naming.h"
 #include "time/point_commands.h"
@@ -50,16 +52,30 @@ void CloseMixer(Session& s, std::string&) { s.mixerView = false; }
 void MixerWord(Session& s, std::string& word) { MixerConsoleWord(s.settings, s.input, word); }
 void BusRouting(Session& s, std::string&) { BusRoutingPage(s.settings, s.input); }
 void MixMode(Session& s, std::string&) { MixModeMenu(s.settings, s.input); }
+void Options(Session& s, std::string& word) { OptionsCommand(s.settings, s.input, word); }
+void Tempo(Session& s, std::string&) { TempoCommand(s.settings, s.input); }
+void Safety(Session& s, std::string& word) { SafetyCommand(s.settings, s.input, word); }
+void MeterRange(Session& s, std::string&) { MeterRangeCommand(s.settings, s.input, s.derived.meter); }
+void Preroll(Session& s, std::string& word) {
+  PrerollCommand(s.settings, s.input, Period(s), s.derived.prerollFrames, word);
+}
+void Crossfade(Session& s, std::string&) { CrossfadeCommand(s.settings, s.input, s.derived.xfadeHalf); }
+void AuditionLength(Session& s, std::string&) { AuditionLengthCommand(s.settings, s.input, s.derived.auditionFrames); }
+void SelectList(Session& s, std::string& word) {
+  const bool playlist = word == "pf";
+  ListSelectionCommand(playlist ? s.settings.play : s.settings.rec,
+                       playlist ? ListKind::kPlaylist : ListKind::kRecordList, s.input, word);
+}
+void Solo(Session& s, std::string& word) { SoloCommand(s.settings, s.input, word); }
 
-// Tests whose handler is nullptr belong to features not built yet.
 // clang-format off
 constexpr CommandTest kCommandTable[] = {
 //  order chain  match             words                                        handler
     {1,   Alone, Equals,           {"+", "h"},                                  ShowHelp},
-    {2,   Alone, Equals,           {"opt"},                                     nullptr},  // options menu
-    {3,   Alone, Equals,           {"tempo"},                                   nullptr},  // tempo menu
-    {4,   Alone, Equals,           {"safe"},                                    nullptr},  // safety mode
-    {5,   Alone, Equals,           {"exp-i", "exp-s"},                          nullptr},  // mix export
+    {2,   Alone, Equals,           {"opt"},                                     Options},
+    {3,   Alone, Equals,           {"tempo"},                                   Tempo},
+    {4,   Alone, Equals,           {"safe"},                                    Safety},
+    {5,   Alone, Equals,           {"exp-i", "exp-s"},                          nullptr},  // the mix export, not built yet
     {6,   Alone, Equals,           {"mix"},                                     ToggleMixer},
     {7,   Alone, Equals,           {"d"},                                       CloseMixer},
     {8,   Alone, MixerActive,      {},                                          MixerWord},
@@ -74,24 +90,24 @@ constexpr CommandTest kCommandTable[] = {
     {17,  Alone, Equals,           {"j", "J"},                                  Jump},
     {18,  Alone, Equals,           {"n", "b", "N", "B", "no", "bo", "ne", "be"}, Nudge},
     {19,  Alone, Equals,           {"nn"},                                      NudgeAmount},
-    {20,  Alone, Equals,           {"mtr"},                                     nullptr},  // meter range
-    {21,  Alone, Equals,           {"pre"},                                     nullptr},  // preroll
-    {22,  Alone, Equals,           {"cf"},                                      nullptr},  // crossfade length
-    {23,  Alone, Equals,           {"aa"},                                      nullptr},  // audition length
+    {20,  Alone, Equals,           {"mtr"},                                     MeterRange},
+    {21,  Alone, Equals,           {"pre"},                                     Preroll},
+    {22,  Alone, Equals,           {"cf"},                                      Crossfade},
+    {23,  Alone, Equals,           {"aa"},                                      AuditionLength},
     {24,  Alone, Equals,           {"ai", "ao", "ae"},                          Audition},
     {25,  Alone, Equals,           {"i.e", "e.i", "o.e", "e.o", "o.i", "i.o",
                                     "i.m", "o.m", "e.m", "m.i", "m.o", "m.e"},  Copy},
     {26,  Alone, Contains,         {".l"},                                      StoreLocate},
     {27,  Else,  Contains,         {"l."},                                      RecallLocate},
     {28,  Else,  Equals,           {"ll", "lio"},                               PointList},
-    {29,  Else,  Equals,           {"pf", "rf"},                                nullptr},  // list-file selection
+    {29,  Else,  Equals,           {"pf", "rf"},                                SelectList},
     {30,  Else,  Equals,           {"bus"},                                     BusRouting},
     {31,  Else,  Equals,           {"f"},                                       LongestFileStop},
     {32,  Alone, Contains,         {"r_", "R_", "ri_"},                         TakeName},
     {33,  Alone, Equals,           {"r", "R", "ri"},                            Record},
     {34,  Alone, Equals,           {"ma", "mr"},                                Monitor},
     {35,  Alone, Equals,           {"lr", "lp"},                                ListListing},
-    {36,  Alone, Equals,           {"so"},                                      nullptr},  // solo assignments
+    {36,  Alone, Equals,           {"so"},                                      Solo},
     {37,  Alone, Equals,           {"mod"},                                     MixMode},
 };
 // clang-format on

@@ -1,6 +1,7 @@
 #include "console/number_words.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -34,7 +35,10 @@ std::optional<long long> ParseDecimalWide(std::string_view text) { return ParseW
 
 int DecimalOrZero(std::string_view text) { return ParseDecimal(text).value_or(0); }
 
-std::optional<float> ParseFloat(std::string_view text) {
+namespace {
+
+// strtof's reading: nullopt when the text does not start with a number.
+std::optional<float> ReadFloat(std::string_view text) {
   const std::string copy(text);
   const char* begin = copy.c_str();
   char* end = nullptr;
@@ -43,6 +47,20 @@ std::optional<float> ParseFloat(std::string_view text) {
   return value;
 }
 
+}  // namespace
+
+std::optional<float> ParseFloat(std::string_view text) {
+  const std::optional<float> value = ReadFloat(text);
+  if (!value || !std::isfinite(*value)) return std::nullopt;
+  return value;
+}
+
 float FloatOrZero(std::string_view text) { return ParseFloat(text).value_or(0.0f); }
+
+float FloatField(std::string_view text, float current) {
+  const std::optional<float> value = ReadFloat(text);
+  if (!value) return 0.0f;
+  return std::isfinite(*value) ? *value : current;
+}
 
 }  // namespace tapeloom

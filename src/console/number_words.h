@@ -24,10 +24,16 @@ std::optional<long long> ParseDecimalWide(std::string_view text);
 int DecimalOrZero(std::string_view text);
 
 // A floating-point number ("%f"): leading white space skipped, the longest prefix that reads
-// as a number. nullopt when there is none.
+// as a number. nullopt when there is none, and for "nan", "inf" and values beyond the float
+// range: they are no numbers to store, round or convert.
 std::optional<float> ParseFloat(std::string_view text);
 
 // ParseFloat with 0 for text that holds no number.
 float FloatOrZero(std::string_view text);
+
+// A float field of the settings file: the number when the text holds a finite one; `current`
+// (the default) when it reads as a number that is not finite ("nan", "inf"); 0 when it holds
+// no number at all.
+float FloatField(std::string_view text, float current);
 
 }  // namespace tapeloom

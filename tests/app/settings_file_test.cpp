@@ -72,6 +72,21 @@ TEST(SettingsReader, UnreadableNumbersReadAsZero) {
   EXPECT_EQ(s.int_, 0);
 }
 
+TEST(SettingsReader, NotANumberKeepsTheDefault) {
+  const SessionSettings s = Read(
+      "ch\t2\ntempo\tnan\nnudge\tinf\nproll\t-inf\nxfade\tnan\naud\tnan\nv\t1\tnan\np\t2\tinf\n"
+      "busvl\t1\tnan\n");
+  const SessionSettings defaults;
+  EXPECT_EQ(s.tempo, defaults.tempo);
+  EXPECT_EQ(s.nudge, defaults.nudge);
+  EXPECT_EQ(s.proll, defaults.proll);
+  EXPECT_EQ(s.xfade, defaults.xfade);
+  EXPECT_EQ(s.aud, defaults.aud);
+  EXPECT_EQ(s.v[0], 0.0f);
+  EXPECT_EQ(s.p[1], 0.0f);
+  EXPECT_EQ(s.busvl[0], 0.0f);
+}
+
 TEST(SettingsReader, TrackTablesNeedTheTrackCountReadSoFar) {
   SessionSettings s = Read("v\t3\t-6.00\np\t3\t40\nsolo\t3\nch\t8\n");
   EXPECT_FLOAT_EQ(s.v[2], 0.0f);

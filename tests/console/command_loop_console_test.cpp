@@ -162,12 +162,6 @@ TEST_F(CommandLoopConsole, UnknownWordsOnlyShowTheStatusAgain) {
   EXPECT_EQ(Prompted("", "hello\nio\ni.5\nc\nx\n"), status + status + status + status + status);
 }
 
-TEST_F(CommandLoopConsole, WordsOfFeaturesNotBuiltYetDoNothing) {
-  const std::string status = ZeroStatusDisplay();
-  std::string out = Prompted("", "opt\ntempo\nsafe\nx\n");
-  EXPECT_EQ(out, status + status + status + status);
-}
-
 TEST_F(CommandLoopConsole, FailedSaveLeavesTheOldFileAndSaysWhy) {
   // Room for the old settings but not for the whole new text.
   session.Write("param.txt", SimCardParams(2, 2, 4, 128));

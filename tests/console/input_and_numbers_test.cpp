@@ -40,6 +40,14 @@ TEST(NumberWords, Floats) {
   EXPECT_EQ(ParseFloat("abc"), std::nullopt);
   EXPECT_EQ(ParseFloat("."), std::nullopt);
   EXPECT_FLOAT_EQ(FloatOrZero("abc"), 0.0f);
+  // Not-a-number, infinities and values beyond the float range are no numbers.
+  for (const char* word : {"nan", "-nan", "NAN(123)", "inf", "-Infinity", "1e39", "-1e39"}) {
+    EXPECT_EQ(ParseFloat(word), std::nullopt) << word;
+    EXPECT_FLOAT_EQ(FloatOrZero(word), 0.0f) << word;
+    EXPECT_FLOAT_EQ(FloatField(word, 7.5f), 7.5f) << word;
+  }
+  EXPECT_FLOAT_EQ(FloatField("2.5", 7.5f), 2.5f);
+  EXPECT_FLOAT_EQ(FloatField("quick", 7.5f), 0.0f);
 }
 
 class ConsoleInputTest : public testing::Test {
