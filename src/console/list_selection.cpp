@@ -60,7 +60,7 @@ void ListSelectionCommand(std::array<std::string, kListSlots>& slots, ListKind k
     word = input.ReadWord();
     if (const std::optional<std::size_t> chosen = Slot(ParseDecimal(word))) {
       slots[0] = std::string(slots[*chosen]);
-      word = "d";
+      word.assign(1, 'd');
     } else if (word == "rem") {
       std::puts("Enter the number to remove");
       if (const auto slot = Slot(input.ReadInt())) slots[*slot].clear();
@@ -74,7 +74,7 @@ void ListSelectionCommand(std::array<std::string, kListSlots>& slots, ListKind k
       if (const auto slot = Slot(input.ReadInt())) slots[*slot] = slots[0];
     } else if (word != "d") {
       slots[0] = word;
-      word = "d";
+      word.assign(1, 'd');
     }
     std::printf("Set to %s %s\n\n", texts.setTo, slots[0].c_str());
   } while (word != "d");
