@@ -15,6 +15,7 @@
 #include "tracks/list_files.h"
 #include "tracks/run_lists.h"
 #include "wave/wave_file.h"
+#include "wave/wave_header.h"
 #include "wave/wave_readers.h"
 
 namespace tapeloom {
@@ -35,7 +36,6 @@ class TransportRun {
         period_(context.port.PeriodFrames()),
         plays_(request.plays()),
         records_(request.records()),
-        playOnly_(plays_ && !records_),
         recordOnly_(records_ && !plays_) {}
 
   void Execute() {
@@ -96,7 +96,6 @@ class TransportRun {
     NamingPass pass{.inputs = s_.inputs,
                     .armed = &lists_.armedInputs,
                     .recordStart = s_.e,
-                    .stop = s_.o,
                     .sr = s_.sr,
                     .takeNameMode = context_.takes.takeNameMode,
                     .takeName = context_.takes.takeName,
@@ -447,11 +446,12 @@ class TransportRun {
       if (s_.peak == 1) CheckPeak(k, kBlockFrames, inputPeaks_, row, loudest_, loudestChannel_);
       if (n > 0 && takeFailures_[ki].ok()) {
         const std::uint64_t offset = static_cast<std::uint64_t>(framesWritten_ * kBytesPerFrame + takeDataOffsets_[ki]);
-        const FileStatus status = WriteAt(
-            takeFiles_[ki], offset, std::span<const unsigned char>(row, static_cast<std::size_t>(n) * kBytesPerFrame));
-        if (!status.ok()) {
-          std::printf("\n%s\n", status.Message().c_str());
-          takeFailures_[ki] = status;
+        FileStatus status = WriteAt(takeFiles_[ki], offset,
+                                    std::span<const unsigned char>(row, static_cast<std::size_t>(n) * kBytesPerFrame));
+        if (status.ok()) {
+          takeFrames_[ki] += n;
+        } else {
+          TakeFailed(ki, status);
         }
       }
       anyWorking = anyWorking || takeFailures_[ki].ok();
@@ -461,8 +461,28 @@ class TransportRun {
       return;
     }
     framesWritten_ += n;
+    // Once a second of audio the headers catch up with it: a take cut off at any moment (a
+    // crash, a kill, a power cut) is a valid wave file of what it held a second before at the
+    // latest, and never announces audio it does not hold. More often would cost the run time
+    // for nothing a reader could use.
+    if (framesWritten_ - framesAtHeaderUpdate_ >= static_cast<std::int64_t>(s_.sr)) {
+      for (std::size_t k = 0; k < takeFiles_.size(); ++k) {
+        if (recording_[k] != 1 || !takeFailures_[k].ok()) continue;
+        if (FileStatus status = SetTakeSizes(k); !status.ok()) TakeFailed(k, status);
+      }
+      framesAtHeaderUpdate_ = framesWritten_;
+    }
     // A recording goes on after a take fails only while another take still works.
     if (anyRecording && !anyWorking) recordingDone_ = true;
+  }
+
+  // Takes have the canonical header they were created with: it is written anew, whole.
+  FileStatus SetTakeSizes(std::size_t k) { return WriteWaveHeader(takeFiles_[k], s_.sr, 24, takeFrames_[k], 1); }
+
+  // Reported once: the take keeps what it holds and the recording goes on with the others.
+  void TakeFailed(std::size_t k, const FileStatus& status) {
+    std::printf("\n%s\n", status.Message().c_str());
+    takeFailures_[k] = status;
   }
 
   void MonitorPeriod() {
@@ -522,9 +542,14 @@ class TransportRun {
     takes.recorded.fill(0);
     for (std::size_t k = 0; k < takeFiles_.size(); ++k) {
       if (!takeFiles_[k]) continue;
-      if (FileStatus closed = takeFiles_[k].Close(); !closed.ok() && takeFailures_[k].ok()) {
-        Report(closed);
-        takeFailures_[k] = closed;
+      // The header says what the take holds (the planned length, when nothing went wrong), and
+      // the take goes to the disk once, now: an fsync during the run would stall it.
+      FileStatus status = SetTakeSizes(k);
+      if (status.ok()) status = SyncToDisk(takeFiles_[k]);
+      if (FileStatus closed = takeFiles_[k].Close(); status.ok()) status = closed;
+      if (!status.ok() && takeFailures_[k].ok()) {
+        Report(status);
+        takeFailures_[k] = status;
       }
       // A take that lost audio to a failed write keeps what was written under its own name;
       // the take menu never puts it in place of another file.
@@ -549,7 +574,6 @@ class TransportRun {
   const int period_;
   const bool plays_;
   const bool records_;
-  const bool playOnly_;
   const bool recordOnly_;
   void (TransportRun::*cycle_)() = nullptr;
   int busCount_ = 0;
@@ -572,6 +596,8 @@ class TransportRun {
   int currentRecordSet_ = 0;
   std::int64_t recordLength_ = 0;
   std::int64_t framesWritten_ = 0;
+  std::array<std::int64_t, kMaxTracks> takeFrames_{};  // the frames each take holds
+  std::int64_t framesAtHeaderUpdate_ = 0;
   std::int64_t captureDelay_ = 0;
   std::int64_t captureCounter_ = 0;
   bool countingStarted_ = true;

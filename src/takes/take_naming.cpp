@@ -54,7 +54,6 @@ std::string ChosenTakeName(std::string_view recordLine, std::string_view takeNam
 NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
   NamedTakes takes;
   const std::vector<std::string> recordLines = SplitList(pass.recordListText);
-  const std::int64_t plannedLength = static_cast<std::int64_t>(pass.stop) - pass.recordStart;
   std::string takeName = pass.takeName;
   bool overwriteAll = false;
   // A clock without a battery comes back to times it showed before: the stamp is raised until
@@ -98,7 +97,8 @@ NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input) {
     takes.names[k] = name;
     // Created exclusively unless the user chose to overwrite: a file that appeared since its
     // name was found free is not truncated, and the input is left out instead.
-    takes.failures[k] = MAKE_HEADER(name, pass.sr, 24, plannedLength, 1, placement);
+    // Empty at first: a take on disk is always a valid wave file of what it holds.
+    takes.failures[k] = MAKE_HEADER(name, pass.sr, 24, 0, 1, placement);
     takes.takeList += (takes.failures[k].ok() ? name : std::string("-")) + "\n";
   }
   return takes;

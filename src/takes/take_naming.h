@@ -19,7 +19,6 @@ struct NamingPass {
   int inputs = 0;
   const std::array<int, kMaxTracks>* armed = nullptr;
   SamplePosition recordStart = 0;
-  SamplePosition stop = 0;
   std::uint32_t sr = 0;
   bool takeNameMode = false;
   std::string takeName;
@@ -45,7 +44,8 @@ std::string AutomaticTakeName(int channel, std::int32_t stamp, SamplePosition re
 std::string ChosenTakeName(std::string_view recordLine, std::string_view takeName, SamplePosition recordStart);
 
 // The naming pass of one recording: names every armed input's take, asks about conflicts of
-// chosen names, and creates each take with a header announcing stop - record start frames.
+// chosen names, and creates each take with a header announcing no frames yet: the run grows it
+// with the audio written.
 // Automatic names all carry one stamp, the pass's own raised until no take, padded or
 // stamped take name, or backup name of an armed input's record list file made from it exists.
 NamedTakes NameAndCreateTakes(const NamingPass& pass, ConsoleInput& input);

@@ -34,7 +34,8 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
                                      std::int64_t frameCount, int channels,
                                      Placement placement = Placement::kKeepExisting);
 
-// Writes the canonical header at the start of an open file.
+// Writes the canonical header at the start of an open file, in one write: a take's header grows
+// this way while it is recorded, its two sizes always agreeing.
 [[nodiscard]] FileStatus WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits,
                                          std::int64_t frameCount, int channels);
 

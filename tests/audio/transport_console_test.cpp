@@ -1,7 +1,11 @@
 // Transport runs of the real program on the simulated card: what reaches the card's outputs,
 // what the takes hold, the console texts of the runs and of the commands that start them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cmath>
 #include <cstdio>
@@ -448,6 +452,71 @@ TEST_F(TransportConsole, ARecordingThatWouldRecordNothingIsCancelledBeforeItStar
     EXPECT_EQ(out.find("Recording"), std::string::npos) << "no run and no take menu";
     EXPECT_EQ(ReadBytes(session / "card-out.raw").size(), 0u) << "nothing played";
     EXPECT_EQ(session.Files(), before) << "no take left behind";
+  }
+}
+
+TEST_F(TransportConsole, ATakeKilledAtAnyMomentIsAValidWaveFileOfWhatItHolds) {
+  // The card's input is a FIFO that the test feeds whole blocks: the recording runs as far as
+  // the frames given, the test waits until the take holds them, and kills the program there.
+  session.Write("play.txt", "");
+  session.Write("record.txt", "a.wav\n-\n");
+  for (const int periods : {4, 24, 64}) {
+    SCOPED_TRACE(testing::Message() << periods << " periods");
+    for (const std::string& name : Matching("audio_ch_.*")) std::filesystem::remove(session / name);
+    std::filesystem::remove(session / "card-in.raw");
+    ASSERT_EQ(::mkfifo((session / "card-in.raw").c_str(), 0600), 0);
+    std::vector<std::int32_t> frames;
+    for (std::int64_t j = 0; j < periods * 1024; ++j) {
+      frames.push_back(InputSample(j, 0));
+      frames.push_back(InputSample(j, 1));
+    }
+    const Bytes input = Pack24(frames);
+    const std::size_t blocks = static_cast<std::size_t>(periods * 1024 / 4096);
+    std::size_t sent = 0;
+    int fifo = -1;
+    bool killed = false;
+    session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\no\t480256\n");
+    const RunResult run = session.Run("R\n", std::chrono::seconds(60), std::nullopt, [&](pid_t pid) {
+      if (fifo < 0) {
+        fifo = ::open((session / "card-in.raw").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        // Room for all the frames, written at once: the card reads whole periods, never a
+        // part of one that is still being written.
+        if (fifo >= 0) {
+          ASSERT_GE(::fcntl(fifo, F_SETPIPE_SZ, 1 << 20), static_cast<int>(input.size()));
+        }
+      }
+      if (fifo < 0 || killed) return;
+      if (sent < input.size()) {
+        const ssize_t n = ::write(fifo, input.data(), input.size());
+        ASSERT_EQ(n, static_cast<ssize_t>(input.size()));
+        sent = input.size();
+        return;
+      }
+      const std::vector<std::string> takes = Matching("audio_ch_1_.*");
+      if (!takes.empty() && std::filesystem::file_size(session / takes[0]) >= 44 + blocks * 4096 * 3) {
+        ::kill(pid, SIGKILL);
+        killed = true;
+      }
+    });
+    if (fifo >= 0) ::close(fifo);
+    ASSERT_TRUE(killed);
+    EXPECT_EQ(run.status, 128 + SIGKILL);
+    const std::vector<std::string> takes = Matching("audio_ch_1_.*");
+    ASSERT_EQ(takes.size(), 1u);
+    const Bytes take = ReadBytes(session / takes[0]);
+    // The header says what the take held at its last update, at most a second of audio ago;
+    // never more than it holds.
+    const std::uint32_t announced = Field32(take, 40);
+    EXPECT_LE(announced, take.size() - 44);
+    EXPECT_LT(take.size() - 44 - announced, 48000u * 3 + 4096 * 3) << announced;
+    EXPECT_EQ(announced % (4096 * 3), 0u) << "whole blocks";
+    EXPECT_EQ(Field32(take, 4), announced + 36);
+    const std::vector<std::int32_t> held = Unpack24(std::span<const unsigned char>(take).subspan(44));
+    ASSERT_EQ(held.size(), blocks * 4096);
+    for (std::size_t j = 0; j < held.size(); ++j) ASSERT_EQ(held[j], InputSample(static_cast<std::int64_t>(j), 0));
+    const CommandResult sox = RunCommand({"sox", (session / takes[0]).string(), "-n", "stat"});
+    EXPECT_EQ(sox.status, 0);
+    EXPECT_EQ(sox.err.find("WARN"), std::string::npos) << sox.err;
   }
 }
 

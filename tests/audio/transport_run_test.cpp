@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "audio/test_ports.h"
+#include "support/file_faults.h"
 #include "support/run_bench.h"
 #include "support/wave_builder.h"
 
@@ -41,6 +42,7 @@ std::string Settings(const std::string& extra) {
 class TransportRunTest : public testing::Test {
  protected:
   RunBench run;
+  std::string lastOut;
 };
 
 TEST_F(TransportRunTest, TakeLinesUpWithWhatWasHeardAtTheRecordStart) {
@@ -188,6 +190,40 @@ TEST_F(TransportRunTest, ShortCaptureReadsAreContinued) {
   const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
   ASSERT_EQ(take.size(), 8192u);
   for (std::size_t j = 0; j < take.size(); ++j) ASSERT_EQ(take[j], PositionPort::Code(static_cast<std::int64_t>(j), 0));
+}
+
+TEST_F(TransportRunTest, AFailedWriteOrFlushOfATakeIsReportedOnceAndTheTakeStaysAValidWaveFile) {
+  // Three seconds of one input: the take's first header, block writes, a header update each
+  // second, and the final header and flush. Whichever of them fails, the failure is said once,
+  // the take is not handed on as recorded, and what is on disk is a wave file whose header
+  // announces no more than it holds.
+  run.dir().Write("play.txt", "");
+  run.dir().Write("record.txt", "a.wav\n");
+  run.Start(Settings("e\t0\no\t144384\n"));
+  const int points = SweepWriteFailures(
+      [&] {
+        PositionPort card(2, run.period());
+        lastOut = run.Run(card, {.kind = RunKind::kRecord});
+      },
+      [&](int n) {
+        SCOPED_TRACE(testing::Message() << "write " << n << " failed");
+        if (n == 1) {
+          // The take's first header: no take, and no recording to nowhere.
+          EXPECT_NE(lastOut.find("the recording is cancelled."), std::string::npos) << lastOut;
+          return;
+        }
+        const std::string take = FirstTake(run.takes());
+        EXPECT_NE(lastOut.find("Can't write to " + take + ": Input/output error\n"), std::string::npos) << lastOut;
+        EXPECT_EQ(lastOut.find("Input/output error"), lastOut.rfind("Input/output error")) << "once";
+        EXPECT_EQ(run.takes().recorded[0], 0);
+        const Bytes bytes = ReadBytes(run / take);
+        ASSERT_GE(bytes.size(), 44u);
+        EXPECT_LE(Field32(bytes, 40), bytes.size() - 44);
+        EXPECT_EQ(Field32(bytes, 4), Field32(bytes, 40) + 36);
+      });
+  EXPECT_GT(points, 36) << "every block, the header updates, the final header and the flush";
+  EXPECT_EQ(run.takes().recorded[0], 1);
+  EXPECT_EQ(TakeSamples(run / FirstTake(run.takes())).size(), 144384u);
 }
 
 TEST_F(TransportRunTest, OtherTransferErrorsAreNoXruns) {

@@ -38,16 +38,16 @@ class NamingPassTest : public testing::Test {
   std::array<int, kMaxTracks> armed{};
 };
 
-TEST_F(NamingPassTest, TakeListHasALinePerInputAndHeadersAnnounceThePlannedLength) {
+TEST_F(NamingPassTest, TakeListHasALinePerInputAndHeadersAnnounceNoFramesYet) {
   armed[1] = 1;
-  const NamedTakes takes =
-      Name({.inputs = 3, .recordStart = 96000, .stop = 96100, .sr = 44100, .recordListText = "-\na.wav\n-\n"});
+  const NamedTakes takes = Name({.inputs = 3, .recordStart = 96000, .sr = 44100, .recordListText = "-\na.wav\n-\n"});
   EXPECT_TRUE(std::regex_match(takes.takeList, std::regex("-\naudio_ch_2_-?[0-9]+_stp_96000\\.wav\n-\n")))
       << takes.takeList;
   const test::Bytes header = test::ReadBytes(dir / takes.names[1]);
   ASSERT_EQ(header.size(), 44u);
   EXPECT_EQ(test::Field32(header, 24), 44100u);
-  EXPECT_EQ(test::Field32(header, 40), 300u) << "100 frames planned";
+  EXPECT_EQ(test::Field32(header, 40), 0u) << "the run grows it";
+  EXPECT_EQ(test::Field32(header, 4), 36u);
 }
 
 TEST_F(NamingPassTest, ChosenNamesAndTheirConflicts) {
@@ -125,7 +125,6 @@ TEST_F(NamingPassTest, TheStampIsRaisedPastEveryNameTheTakeMenuCanMakeFromIt) {
     armed[0] = armed[2] = 1;
     const NamedTakes takes = Name({.inputs = 3,
                                    .recordStart = c.recordStart,
-                                   .stop = c.recordStart + 10,
                                    .sr = 48000,
                                    .recordListText = "vocal.wav\nbass.wav\ngtr.take.wav\n",
                                    .stamp = 500});
@@ -140,7 +139,7 @@ TEST_F(NamingPassTest, ALinkThatPointsNowhereIsATakenName) {
   // Creating the take would otherwise create the file the link points to, elsewhere.
   armed[0] = 1;
   std::filesystem::create_symlink(dir / "elsewhere.wav", dir / "audio_ch_1_500.wav");
-  const NamedTakes takes = Name({.inputs = 1, .stop = 10, .sr = 48000, .recordListText = "a.wav\n", .stamp = 500});
+  const NamedTakes takes = Name({.inputs = 1, .sr = 48000, .recordListText = "a.wav\n", .stamp = 500});
   EXPECT_EQ(takes.names[0], "audio_ch_1_501.wav");
   EXPECT_FALSE(dir.Exists("elsewhere.wav"));
 }
