@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 # layer number, then the shell patterns of its files (relative to src/)
 layers=(
-  "0 app/session_settings.* app/derived_values.* app/program_end.h time/time_base.* time/safe_convert.h console/console_input.* console/number_words.* console/interrupt.*"
+  "0 app/session_settings.* app/derived_values.* app/program_end.h time/time_base.* time/safe_convert.h console/console_input.* console/number_words.* console/session_signals.*"
   "1 wave/*"
   "2 tracks/* mix/[!m]* mix/mix_block.h mix/mix_engine.* app/settings_*"
   "3 time/* takes/file_steps.* takes/take_files.* takes/crossfade.* takes/take_naming.* takes/take_state.h"

@@ -2,16 +2,25 @@
 // works in the current directory, from param.txt, the list files and the words typed.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "app/startup.h"
 #include "console/console_input.h"
+#include "console/session_signals.h"
 
 int main() {
   // A file that reaches the system's size limit must fail its write, which the recorder
   // reports and survives, instead of killing the program in the middle of a take.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Ctrl-C, SIGTERM and SIGHUP stop a run or an export, or end the session, but never in the
+  // middle of a write.
+  tapeloom::CatchSessionSignals();
   tapeloom::ConsoleInput input(stdin);
-  const int status = tapeloom::RunTapeloom(input);
+  int status = tapeloom::RunTapeloom(input);
+  if (const int signal = tapeloom::SessionEndSignal(); signal != 0) {
+    std::printf("\nSession ended by signal %i (%s)\n", signal, strsignal(signal));
+    status = 128 + signal;
+  }
   std::fflush(stdout);
   return status;
 }

@@ -47,6 +47,7 @@ class AlsaPcmPort final : public PcmPort {
   int PlayBufferFrames() const override { return playBufferFrames_; }
   int Drain(PcmDirection direction) override { return snd_pcm_drain(Handle(direction)); }
   int Prepare(PcmDirection direction) override { return snd_pcm_prepare(Handle(direction)); }
+  int Resume(PcmDirection direction) override { return snd_pcm_resume(Handle(direction)); }
   snd_pcm_sframes_t AvailUpdate(PcmDirection direction) override { return snd_pcm_avail_update(Handle(direction)); }
   int Wait(PcmDirection direction, int timeoutMs) override { return snd_pcm_wait(Handle(direction), timeoutMs); }
   snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {

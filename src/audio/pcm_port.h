@@ -6,6 +6,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <cerrno>
+
 namespace tapeloom {
 
 enum class PcmDirection { Playback, Capture };
@@ -24,6 +26,9 @@ class PcmPort {
 
   virtual int Drain(PcmDirection direction) = 0;
   virtual int Prepare(PcmDirection direction) = 0;
+  // After a suspend (-ESTRPIPE): -EAGAIN while the device is not back yet. A port that cannot
+  // resume says so, and the device is prepared instead.
+  virtual int Resume(PcmDirection /*direction*/) { return -ENOSYS; }
   virtual snd_pcm_sframes_t AvailUpdate(PcmDirection direction) = 0;
   virtual int Wait(PcmDirection direction, int timeoutMs) = 0;
   // Non-interleaved transfers: one pointer per channel.

@@ -9,6 +9,7 @@
 
 #include "audio/metering.h"
 #include "audio/peak_reports.h"
+#include "console/session_signals.h"
 #include "mix/gains.h"
 #include "takes/take_naming.h"
 #include "time/time_base.h"
@@ -24,6 +25,9 @@ namespace {
 constexpr int kBlockFrames = kMixBlockFrames;  // frames per play and record block
 constexpr int kBytesPerFrame = 3;              // one channel, packed 24-bit
 constexpr int kMonitorLineFrames = 16384;      // the input monitor redraws after this many frames
+// A suspended device is asked to resume this often, this long apart, before it is prepared.
+constexpr int kResumeTries = 10;
+constexpr int kResumeWaitMs = 100;
 
 class TransportRun {
  public:
@@ -43,6 +47,8 @@ class TransportRun {
     Prelude();
     do {
       (this->*cycle_)();
+      // Ctrl-C, SIGTERM or SIGHUP: the run stops as if its stop were here.
+      if (TakeSignal() != 0) stopNow_ = true;
     } while (!Finished());
     AfterRun();
   }
@@ -334,6 +340,33 @@ class TransportRun {
       std::printf("\nPX");
       ++underruns_;
       port_.Prepare(PcmDirection::Playback);
+    } else if (result < 0) {
+      DeviceFault(PcmDirection::Playback, result);
+    }
+  }
+
+  // A transfer that failed with something other than an xrun: counted, its reason kept for the
+  // report after the run, and the device made ready again, resumed after a suspend and
+  // prepared otherwise. A device that cannot be made ready is gone (a card unplugged): the run
+  // stops at once, with its takes finished as they are.
+  void DeviceFault(PcmDirection direction, snd_pcm_sframes_t error) {
+    DeviceErrors& errors = direction == PcmDirection::Playback ? playErrors_ : captureErrors_;
+    ++errors.count;
+    errors.last = static_cast<int>(error);
+    // An interrupted call (the program stopped and continued) lost its period, but the device
+    // is as it was.
+    if (error == -EINTR) return;
+    int ready = -1;
+    if (error == -ESTRPIPE) {
+      for (int tries = 0; tries < kResumeTries && (ready = port_.Resume(direction)) == -EAGAIN; ++tries) {
+        port_.Wait(direction, kResumeWaitMs);
+      }
+    }
+    if (ready < 0) ready = port_.Prepare(direction);
+    if (ready < 0) {
+      std::printf("\n%s on %s stopped working: %s\n", direction == PcmDirection::Playback ? "Playback" : "Recording",
+                  s_.dv.c_str(), snd_strerror(ready));
+      stopNow_ = true;
     }
   }
 
@@ -389,12 +422,25 @@ class TransportRun {
     // Reads are split at the end of a record block, so any period size records.
     int remaining = period_;
     bool lost = false;
+    snd_pcm_sframes_t fault = 0;
     while (remaining > 0) {
       const int frames = std::min(remaining, kBlockFrames - recordIndex_);
       const int at = recordIndex_;
+      int captured = 0;
+      if (!lost && fault == 0) {
+        captured = ReadCapture(at, frames, lost, fault);
+        if (fault < 0) {
+          DeviceFault(PcmDirection::Capture, fault);
+          // A device that is gone ends the run with what it captured: the rest of the period
+          // was never recorded and has no place in the takes.
+          if (stopNow_) {
+            recordIndex_ = at + captured;
+            return;
+          }
+        }
+      }
       recordIndex_ += frames;
       remaining -= frames;
-      const int captured = lost ? 0 : ReadCapture(at, frames, lost);
       // What was not captured holds silence, never what the block held from an earlier pass.
       if (captured < frames) SilenceRecordFrames(at + captured, frames - captured);
       if (recordIndex_ == kBlockFrames) {
@@ -412,8 +458,8 @@ class TransportRun {
 
   // Reads frames into the record block at a frame. A short read is continued: the frames not yet
   // delivered are still to come and belong right after the ones that were. Returns the frames
-  // captured; an overrun sets `lost`, and any other error ends the read.
-  int ReadCapture(int at, int frames, bool& lost) {
+  // captured; an overrun sets `lost`, any other error is kept in `fault` and ends the read.
+  int ReadCapture(int at, int frames, bool& lost, snd_pcm_sframes_t& fault) {
     int done = 0;
     while (done < frames) {
       const snd_pcm_sframes_t got = port_.ReadN(buffers_.PointCapture(currentRecordSet_, at + done),
@@ -422,6 +468,7 @@ class TransportRun {
         lost = true;
         return 0;  // the whole period is lost; its place stays in the take
       }
+      if (got < 0) fault = got;
       if (got <= 0) break;
       done += static_cast<int>(std::min<snd_pcm_sframes_t>(got, frames - done));
     }
@@ -434,8 +481,10 @@ class TransportRun {
     }
   }
 
-  void WriteRecordBlock() {
-    const std::int64_t n = std::min<std::int64_t>(recordLength_ - framesWritten_, kBlockFrames);
+  // Writes the record block being filled into the takes: its first `frames` frames, and never
+  // more than the planned length.
+  void WriteRecordBlock(int frames = kBlockFrames) {
+    const std::int64_t n = std::min<std::int64_t>(recordLength_ - framesWritten_, frames);
     bool anyWorking = false;
     bool anyRecording = false;
     for (int k = 0; k < s_.inputs && k < kMaxTracks; ++k) {
@@ -493,6 +542,8 @@ class TransportRun {
       std::printf("\nRX");
       ++overruns_;
       port_.Prepare(PcmDirection::Capture);
+    } else if (got < 0) {
+      DeviceFault(PcmDirection::Capture, got);
     }
     if (got < period_) {
       const int captured = static_cast<int>(std::clamp<snd_pcm_sframes_t>(got, 0, period_));
@@ -521,6 +572,7 @@ class TransportRun {
   }
 
   bool Finished() const {
+    if (stopNow_) return true;
     if (records_) return recordingDone_;
     return readPosition_ - (kBlockFrames - 1) > stop_;
   }
@@ -533,6 +585,14 @@ class TransportRun {
     if (plays_) PrintOutputPeaks(s_.mix, mixPeaks_, s_.busActive);
     if (underruns_ != 0) std::printf("\nPlay Underruns = %i\n", underruns_);
     if (overruns_ != 0) std::printf("\nRecord Overruns = %i\n", overruns_);
+    if (playErrors_.count != 0) {
+      std::printf("\nPlayback errors = %i (%s)\n", playErrors_.count, snd_strerror(playErrors_.last));
+    }
+    if (captureErrors_.count != 0) {
+      std::printf("\nRecording errors = %i (%s)\n", captureErrors_.count, snd_strerror(captureErrors_.last));
+    }
+    // A run stopped before its end keeps in its takes every frame that was captured.
+    if (stopNow_ && records_ && recordIndex_ > 0) WriteRecordBlock(recordIndex_);
     for (FileDescriptor& file : playFiles_) file.Close();
     if (records_) HandOverTakes();
   }
@@ -560,7 +620,8 @@ class TransportRun {
     takes.recordListText = lists_.recordText;
     takes.stamp = takes_.stamp;
     takes.recordStart = s_.e;
-    takes.recordLength = static_cast<SamplePosition>(recordLength_);
+    // What was recorded: the planned length, or less when the run was stopped early.
+    takes.recordLength = static_cast<SamplePosition>(framesWritten_);
     takes.pending = !takes.takeNameMode;
     takes.auditionStartOffset = 0;
     takes.auditionStopCut = 0;
@@ -610,6 +671,13 @@ class TransportRun {
   MixPeaks mixPeaks_;
   int underruns_ = 0;
   int overruns_ = 0;
+  struct DeviceErrors {
+    int count = 0;
+    int last = 0;  // the ALSA error of the last one
+  };
+  DeviceErrors playErrors_;
+  DeviceErrors captureErrors_;
+  bool stopNow_ = false;  // the run ends with this cycle
   int meterReset_ = 1;
   int monitorCounter_ = 0;
   std::string played_;  // the list the run plays: the playlist, or the audition's list

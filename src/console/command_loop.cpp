@@ -1,13 +1,17 @@
 #include "console/command_loop.h"
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "audio/transport_run.h"
 #include "console/command_table.h"
 #include "console/session.h"
+#include "console/session_signals.h"
 #include "console/status_display.h"
 #include "takes/take_menu.h"
 #include "tracks/run_lists.h"
+#include "wave/text_file.h"
 
 namespace tapeloom {
 namespace {
@@ -31,7 +35,8 @@ void OnePass(Session& session, std::string& word) {
     OfferToCommandTable(session, word);
     if (session.pendingRun) RunPending(session);
   }
-  if (session.takes.pending) {
+  // A session that ends by a signal asks nothing more: the takes stay on disk as recorded.
+  if (session.takes.pending && SessionEndSignal() == 0) {
     RunRequest audition;
     if (RunTakeMenu(session.takes, session.settings, session.input, session.derived.xfadeFull(), audition) ==
         TakeMenuOutcome::Audition) {
@@ -41,6 +46,14 @@ void OnePass(Session& session, std::string& word) {
   // A take name typed with a record command is for that command only.
   session.takes.takeNameMode = false;
   session.takes.takeName.clear();
+}
+
+void ListKeptTakes(const TakeState& takes) {
+  std::puts("\nThe takes of the last recording stay on disk as they are:");
+  const std::vector<std::string> names = SplitList(takes.takeList);
+  for (std::size_t k = 0; k < names.size() && k < takes.recorded.size(); ++k) {
+    if (takes.recorded[k] == 1) std::printf("   %s\n", names[k].c_str());
+  }
 }
 
 // Before the session ends, the list files in use are opened again, as a run would, so that a
@@ -57,10 +70,11 @@ void PrepareExit(Session& session) {
 void RunCommandLoop(Session& session) {
   std::string word;
   try {
-    while (!session.exitRequested) OnePass(session, word);
+    while (!session.exitRequested && SessionEndSignal() == 0) OnePass(session, word);
   } catch (const InputEnded&) {
-    // The end of input ends the session as "x" does.
+    // The end of input ends the session as "x" does, and so does a signal at a prompt.
   }
+  if (SessionEndSignal() != 0 && session.takes.pending) ListKeptTakes(session.takes);
   PrepareExit(session);
 }
 

@@ -1,20 +1,59 @@
 #include "console/console_input.h"
 
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 
 #include "console/number_words.h"
+#include "console/session_signals.h"
 
 namespace tapeloom {
 
+namespace {
+
+constexpr std::size_t kReadBlock = 4096;
+
+// A signal that came while the program was busy, or comes while it waits for a word, ends the
+// session at this prompt. Once it has, no further word is read: the questions asked on the
+// way out (a list gone missing) end as they do at the end of input.
+bool EndedBySignal() {
+  if (const int signal = TakeSignal(); signal != 0) EndSessionBySignal(signal);
+  return SessionEndSignal() != 0;
+}
+
+}  // namespace
+
+ConsoleInput::ConsoleInput(std::FILE* in) : in_(in), fd_(::fileno(in)) {}
+
+bool ConsoleInput::Fill() {
+  for (;;) {
+    if (WaitForInputOrSignal(fd_) != 0 && EndedBySignal()) return false;
+    buffer_.resize(kReadBlock);
+    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    buffer_.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    position_ = 0;
+    return got > 0;
+  }
+}
+
+int ConsoleInput::Next() {
+  if (fd_ < 0) return std::getc(in_);
+  if (position_ == buffer_.size() && !Fill()) return EOF;
+  return static_cast<unsigned char>(buffer_[position_++]);
+}
+
 std::string ConsoleInput::ReadWord() {
   std::fflush(stdout);
-  int c = std::getc(in_);
-  while (c != EOF && std::isspace(c)) c = std::getc(in_);
+  if (EndedBySignal()) throw InputEnded();
+  int c = Next();
+  while (c != EOF && std::isspace(c)) c = Next();
   if (c == EOF) throw InputEnded();
   std::string word;
   while (c != EOF && !std::isspace(c)) {
     word.push_back(static_cast<char>(c));
-    c = std::getc(in_);
+    c = Next();
   }
   return word;
 }

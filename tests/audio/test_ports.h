@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -134,7 +135,8 @@ class PositionPort : public GrantedPort {
 // Makes chosen transfers (counted from 0 per direction) go wrong the way a card's do: a
 // negative result is returned without passing the transfer on (-EPIPE: an xrun, whose frames
 // are lost to a PositionPort's stream), a positive one passes on a transfer of only that many
-// frames and returns it. Everything else goes to the port inside.
+// frames and returns it. A device can also be suspended (Resume) or gone (Prepare fails).
+// Everything else goes to the port inside.
 class FaultPort : public PcmPort {
  public:
   FaultPort(PcmPort& inner, std::map<int, snd_pcm_sframes_t> writes, std::map<int, snd_pcm_sframes_t> reads,
@@ -144,8 +146,13 @@ class FaultPort : public PcmPort {
   int PlayBufferFrames() const override { return inner_.PlayBufferFrames(); }
   int Drain(PcmDirection d) override { return inner_.Drain(d); }
   int Prepare(PcmDirection d) override {
-    ++prepares[d == PcmDirection::Playback ? 0 : 1];
+    const int count = ++prepares[d == PcmDirection::Playback ? 0 : 1];
+    if (prepareFailure != 0 && count > preparesThatWork) return prepareFailure;
     return inner_.Prepare(d);
+  }
+  int Resume(PcmDirection) override {
+    ++resumes;
+    return resumes <= resumesNotYet ? -EAGAIN : resumeResult;
   }
   snd_pcm_sframes_t AvailUpdate(PcmDirection d) override { return inner_.AvailUpdate(d); }
   int Wait(PcmDirection d, int ms) override { return inner_.Wait(d, ms); }
@@ -156,6 +163,9 @@ class FaultPort : public PcmPort {
     return inner_.WriteN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
   }
   snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
+    // Ctrl-C while the read waits for its period: the read completes (the program's catcher
+    // restarts it) and delivers the period.
+    if (readCount_ == interruptAtRead) ::raise(SIGINT);
     const auto fault = reads_.find(readCount_++);
     if (fault == reads_.end()) return inner_.ReadN(channels, frames);
     if (fault->second == -EPIPE && stream_ != nullptr) stream_->Skip(static_cast<std::int64_t>(frames));
@@ -164,6 +174,15 @@ class FaultPort : public PcmPort {
     return inner_.ReadN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
   }
   int prepares[2] = {0, 0};
+  // A device that is gone: per direction, the prepares after the first `preparesThatWork`
+  // fail with `prepareFailure` (0: they all work).
+  int prepareFailure = 0;
+  int preparesThatWork = 1;
+  // After a suspend: Resume says -EAGAIN `resumesNotYet` times, then `resumeResult`.
+  int resumesNotYet = 0;
+  int resumeResult = -ENOSYS;
+  int resumes = 0;
+  int interruptAtRead = -1;  // the read during which SIGINT comes
 
  private:
   PcmPort& inner_;

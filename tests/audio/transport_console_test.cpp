@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <regex>
 
@@ -455,26 +456,36 @@ TEST_F(TransportConsole, ARecordingThatWouldRecordNothingIsCancelledBeforeItStar
   }
 }
 
-TEST_F(TransportConsole, ATakeKilledAtAnyMomentIsAValidWaveFileOfWhatItHolds) {
-  // The card's input is a FIFO that the test feeds whole blocks: the recording runs as far as
-  // the frames given, the test waits until the take holds them, and kills the program there.
+TEST_F(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
+  // The card's input is a FIFO that the test feeds: the recording runs as far as the frames
+  // given, the test waits until the take holds them and signals the program there. A kill
+  // leaves a valid wave file whose header is at most a second behind. Ctrl-C, SIGTERM and
+  // SIGHUP stop the run as if its stop were there: the period the run was waiting for is fed
+  // and still recorded, and the take holds exactly the frames captured and says so. After
+  // Ctrl-C the take menu follows; the other two end the session, the take kept as it is.
+  struct Case {
+    int signal;
+    int periods;
+  };
+  const Case cases[] = {{SIGKILL, 4}, {SIGKILL, 24}, {SIGKILL, 64}, {SIGINT, 8}, {SIGTERM, 12}, {SIGHUP, 4}};
   session.Write("play.txt", "");
   session.Write("record.txt", "a.wav\n-\n");
-  for (const int periods : {4, 24, 64}) {
-    SCOPED_TRACE(testing::Message() << periods << " periods");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "signal " << c.signal << " after " << c.periods << " periods");
     for (const std::string& name : Matching("audio_ch_.*")) std::filesystem::remove(session / name);
     std::filesystem::remove(session / "card-in.raw");
     ASSERT_EQ(::mkfifo((session / "card-in.raw").c_str(), 0600), 0);
     std::vector<std::int32_t> frames;
-    for (std::int64_t j = 0; j < periods * 1024; ++j) {
+    for (std::int64_t j = 0; j < (c.periods + 1) * 1024; ++j) {
       frames.push_back(InputSample(j, 0));
       frames.push_back(InputSample(j, 1));
     }
     const Bytes input = Pack24(frames);
-    const std::size_t blocks = static_cast<std::size_t>(periods * 1024 / 4096);
+    const std::size_t blocks = static_cast<std::size_t>(c.periods * 1024 / 4096);
+    const std::size_t given = static_cast<std::size_t>(c.periods) * 1024 * 2 * 3;
     std::size_t sent = 0;
     int fifo = -1;
-    bool killed = false;
+    bool signalled = false;
     session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\no\t480256\n");
     const RunResult run = session.Run("R\n", std::chrono::seconds(60), std::nullopt, [&](pid_t pid) {
       if (fifo < 0) {
@@ -485,34 +496,54 @@ TEST_F(TransportConsole, ATakeKilledAtAnyMomentIsAValidWaveFileOfWhatItHolds) {
           ASSERT_GE(::fcntl(fifo, F_SETPIPE_SZ, 1 << 20), static_cast<int>(input.size()));
         }
       }
-      if (fifo < 0 || killed) return;
-      if (sent < input.size()) {
-        const ssize_t n = ::write(fifo, input.data(), input.size());
-        ASSERT_EQ(n, static_cast<ssize_t>(input.size()));
-        sent = input.size();
+      if (fifo < 0) return;
+      if (sent < given) {
+        ASSERT_EQ(::write(fifo, input.data(), given), static_cast<ssize_t>(given));
+        sent = given;
+        return;
+      }
+      if (signalled) {
+        // The period the run waits for, once: it is captured before the run stops.
+        if (c.signal != SIGKILL && sent < input.size()) {
+          ASSERT_EQ(::write(fifo, input.data() + sent, input.size() - sent), static_cast<ssize_t>(input.size() - sent));
+          sent = input.size();
+        }
         return;
       }
       const std::vector<std::string> takes = Matching("audio_ch_1_.*");
       if (!takes.empty() && std::filesystem::file_size(session / takes[0]) >= 44 + blocks * 4096 * 3) {
-        ::kill(pid, SIGKILL);
-        killed = true;
+        ::kill(pid, c.signal);
+        signalled = true;
       }
     });
     if (fifo >= 0) ::close(fifo);
-    ASSERT_TRUE(killed);
-    EXPECT_EQ(run.status, 128 + SIGKILL);
+    ASSERT_TRUE(signalled);
+    EXPECT_EQ(run.status, c.signal == SIGINT ? 0 : 128 + c.signal);
     const std::vector<std::string> takes = Matching("audio_ch_1_.*");
     ASSERT_EQ(takes.size(), 1u);
     const Bytes take = ReadBytes(session / takes[0]);
-    // The header says what the take held at its last update, at most a second of audio ago;
-    // never more than it holds.
     const std::uint32_t announced = Field32(take, 40);
-    EXPECT_LE(announced, take.size() - 44);
-    EXPECT_LT(take.size() - 44 - announced, 48000u * 3 + 4096 * 3) << announced;
-    EXPECT_EQ(announced % (4096 * 3), 0u) << "whole blocks";
     EXPECT_EQ(Field32(take, 4), announced + 36);
     const std::vector<std::int32_t> held = Unpack24(std::span<const unsigned char>(take).subspan(44));
-    ASSERT_EQ(held.size(), blocks * 4096);
+    if (c.signal == SIGKILL) {
+      // The header says what the take held at its last update, at most a second of audio ago;
+      // never more than it holds.
+      EXPECT_LE(announced, take.size() - 44);
+      EXPECT_LT(take.size() - 44 - announced, 48000u * 3 + 4096 * 3) << announced;
+      EXPECT_EQ(announced % (4096 * 3), 0u) << "whole blocks";
+      ASSERT_EQ(held.size(), blocks * 4096);
+    } else {
+      ASSERT_EQ(held.size(), static_cast<std::size_t>(c.periods + 1) * 1024);
+      EXPECT_EQ(announced, held.size() * 3);
+      const bool menu = run.out.find("Enter a take handling command.") != std::string::npos;
+      EXPECT_EQ(menu, c.signal == SIGINT) << run.out;
+      if (c.signal != SIGINT) {
+        EXPECT_TRUE(run.out.ends_with("The takes of the last recording stay on disk as they are:\n   " + takes[0] +
+                                      "\n\nSession ended by signal " + std::to_string(c.signal) + " (" +
+                                      strsignal(c.signal) + ")\n"))
+            << run.out;
+      }
+    }
     for (std::size_t j = 0; j < held.size(); ++j) ASSERT_EQ(held[j], InputSample(static_cast<std::int64_t>(j), 0));
     const CommandResult sox = RunCommand({"sox", (session / takes[0]).string(), "-n", "stat"});
     EXPECT_EQ(sox.status, 0);

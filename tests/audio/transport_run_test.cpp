@@ -9,9 +9,11 @@
 #include <cerrno>
 
 #include "audio/test_ports.h"
+#include "console/session_signals.h"
 #include "support/file_faults.h"
 #include "support/run_bench.h"
 #include "support/wave_builder.h"
+#include "wave/text_file.h"
 
 namespace tapeloom::test {
 namespace {
@@ -226,22 +228,136 @@ TEST_F(TransportRunTest, AFailedWriteOrFlushOfATakeIsReportedOnceAndTheTakeStays
   EXPECT_EQ(TakeSamples(run / FirstTake(run.takes())).size(), 144384u);
 }
 
-TEST_F(TransportRunTest, OtherTransferErrorsAreNoXruns) {
+TEST_F(TransportRunTest, DeviceFailuresAreCountedAndReportedAndAGoneDeviceEndsTheRun) {
+  // Transfers that fail with something other than an xrun: no xrun is reported for them; each
+  // is counted, its reason said once after the run, and the device made ready again (resumed
+  // after a suspend, prepared otherwise). A device that cannot be prepared again is gone: the
+  // run ends at once and the takes keep every frame captured, their headers saying so.
+  struct Case {
+    const char* what;
+    RunKind kind;
+    std::map<int, snd_pcm_sframes_t> writes;
+    std::map<int, snd_pcm_sframes_t> reads;
+    int resumesNotYet;
+    int resumeResult;
+    int prepareFailure;
+    std::vector<std::string> said;  // in this order
+    int playPrepares;               // the one before the run included
+    int capturePrepares;
+    int resumes;
+    std::int64_t takeFrames;  // frames of the take, all of them captured; -1: no take
+  };
+  const std::string io = "Input/output error";
+  const std::string gone = "No such device";
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"an I/O error each way", RunKind::kPlayAndRecord, {{2, -EIO}}, {{0, -EIO}}, 0, -ENOSYS, 0,
+       {"\nPlayback errors = 1 (" + io + ")\n", "\nRecording errors = 1 (" + io + ")\n"}, 2, 2, 0, 8192},
+      {"two errors: both counted, the last one said", RunKind::kRecord, {}, {{1, -EIO}, {4, -EBADFD}}, 0, -ENOSYS, 0,
+       {"\nRecording errors = 2 (File descriptor in bad state)\n"}, 0, 3, 0, 8192},
+      {"a suspend the card resumes from", RunKind::kRecord, {}, {{2, -ESTRPIPE}}, 2, 0, 0,
+       {"\nRecording errors = 1 (Streams pipe error)\n"}, 0, 1, 3, 8192},
+      {"a suspend the card cannot resume from", RunKind::kRecord, {}, {{2, -ESTRPIPE}}, 0, -ENOSYS, 0,
+       {"\nRecording errors = 1 (Streams pipe error)\n"}, 0, 2, 1, 8192},
+      {"an interrupted call loses its period, but the device needs nothing", RunKind::kPlayAndRecord,
+       {{3, -EINTR}}, {{1, -EINTR}}, 0, -ENOSYS, 0,
+       {"\nPlayback errors = 1 (Interrupted system call)\n", "\nRecording errors = 1 (Interrupted system call)\n"},
+       1, 1, 0, 8192},
+      {"the capture device is gone", RunKind::kRecord, {}, {{3, -ENODEV}}, 0, -ENOSYS, -ENODEV,
+       {"\nRecording on tapeloom_sim stopped working: " + gone + "\n", "\nRecording errors = 1 (" + gone + ")\n"},
+       0, 2, 0, 3072},
+      {"the capture device is gone after a suspend", RunKind::kRecord, {}, {{5, -ESTRPIPE}}, 0, -ENODEV, -ENODEV,
+       {"\nRecording on tapeloom_sim stopped working: " + gone + "\n", "\nRecording errors = 1 (Streams pipe error)\n"},
+       0, 2, 1, 5120},
+      {"the playback device is gone", RunKind::kPlay, {{6, -EIO}}, {}, 0, -ENOSYS, -EIO,
+       {"\nPlayback on tapeloom_sim stopped working: " + io + "\n", "\nPlayback errors = 1 (" + io + ")\n"},
+       2, 0, 0, -1},
+      {"the device is gone while monitoring", RunKind::kMonitorAll, {}, {{2, -ENODEV}}, 0, -ENOSYS, -ENODEV,
+       {"\nRecording on tapeloom_sim stopped working: " + gone + "\n"}, 0, 2, 0, -1},
+  };
+  // clang-format on
   WriteTrack(run / "t1.wav", 50000, 0);
   run.dir().Write("play.txt", "t1.wav\n");
   run.dir().Write("record.txt", "a.wav\n");
   run.Start(Settings("i\t0\ne\t0\no\t8192\n"));
-  LoopbackPort card(2, 2, run.period(), run.playBuffer());
-  FaultPort port(card, {{2, -EIO}}, {{0, -EIO}});
-  run.buffers().RecordSet(0).assign(run.buffers().RecordSet(0).size(), 0x55);
-  const std::string out = run.Run(port, {.kind = RunKind::kPlayAndRecord});
-  EXPECT_EQ(out.find("PX"), std::string::npos);
-  EXPECT_EQ(out.find("RX"), std::string::npos);
-  EXPECT_EQ(out.find("runs ="), std::string::npos);
-  EXPECT_EQ(port.prepares[0] + port.prepares[1], 2) << "only the preparation before the run";
-  const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
-  ASSERT_EQ(take.size(), 8192u);
-  for (std::size_t j = 0; j < 1024; ++j) ASSERT_EQ(take[j], 0) << "the failed read's period is silent";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run.takes() = TakeState{};
+    const bool loopback = c.kind == RunKind::kPlayAndRecord || c.kind == RunKind::kPlay;
+    LoopbackPort card(2, 2, run.period(), run.playBuffer());
+    PositionPort capture(2, run.period());
+    FaultPort port(loopback ? static_cast<PcmPort&>(card) : capture, c.writes, c.reads);
+    port.resumesNotYet = c.resumesNotYet;
+    port.resumeResult = c.resumeResult;
+    port.prepareFailure = c.prepareFailure;
+    run.buffers().RecordSet(0).assign(run.buffers().RecordSet(0).size(), 0x55);
+    const std::string out = run.Run(port, {.kind = c.kind, .monitorFrames = 48000});
+    EXPECT_EQ(out.find("PX"), std::string::npos) << out;
+    EXPECT_EQ(out.find("RX"), std::string::npos) << out;
+    EXPECT_EQ(out.find("runs ="), std::string::npos) << out;
+    std::size_t at = 0;
+    for (const std::string& line : c.said) {
+      at = out.find(line, at);
+      ASSERT_NE(at, std::string::npos) << "missing " << line << " in " << out;
+    }
+    EXPECT_EQ(port.prepares[0], c.playPrepares);
+    EXPECT_EQ(port.prepares[1], c.capturePrepares);
+    EXPECT_EQ(port.resumes, c.resumes);
+    if (c.takeFrames < 0) continue;
+    const std::string take = FirstTake(run.takes());
+    const Bytes bytes = ReadBytes(run / take);
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_EQ(Field32(bytes, 40), static_cast<std::uint32_t>(c.takeFrames * 3)) << "the header says what it holds";
+    EXPECT_EQ(run.takes().recordLength, c.takeFrames) << "take handling works on what was recorded";
+    EXPECT_EQ(run.takes().recorded[0], 1);
+    const std::vector<std::int32_t> samples = TakeSamples(run / take);
+    ASSERT_EQ(samples.size(), static_cast<std::size_t>(c.takeFrames));
+    if (loopback) {
+      // The first period's read failed: it is silent, never what the block held before.
+      for (std::size_t j = 0; j < 1024; ++j) ASSERT_EQ(samples[j], c.reads.contains(0) ? 0 : samples[j]);
+      continue;
+    }
+    // Each failed read leaves its period silent; the other periods hold the frames captured, in
+    // order.
+    std::int64_t captured = 0;
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+      const bool failed = c.reads.contains(static_cast<int>(j / 1024));
+      ASSERT_EQ(samples[j], failed ? 0 : PositionPort::Code(captured++, 0)) << "frame " << j;
+    }
+  }
+}
+
+TEST_F(TransportRunTest, CtrlCStopsTheRunThereAndTheTakesHoldWhatWasCaptured) {
+  // Ctrl-C comes while the run waits for a period: that period is still captured, and the run
+  // stops as if its stop were there, the part of a block captured included.
+  CatchSessionSignals();
+  run.dir().Write("play.txt", "");
+  run.dir().Write("record.txt", "a.wav\nb.wav\n");
+  run.Start(Settings("e\t2048\no\t100000\n"));
+  for (const int interruptAt : {0, 3, 4, 9}) {
+    SCOPED_TRACE(testing::Message() << "Ctrl-C at read " << interruptAt);
+    run.takes() = TakeState{};
+    PositionPort capture(2, run.period());
+    FaultPort port(capture, {}, {});
+    port.interruptAtRead = interruptAt;
+    run.Run(port, {.kind = RunKind::kRecord});
+    const std::int64_t frames = (interruptAt + 1) * 1024;
+    EXPECT_EQ(run.takes().recordLength, frames);
+    EXPECT_TRUE(run.takes().pending) << "take handling follows";
+    const std::vector<std::string> takes = SplitList(run.takes().takeList);
+    ASSERT_EQ(takes.size(), 2u);
+    for (int k = 0; k < 2; ++k) {
+      const Bytes bytes = ReadBytes(run / takes[static_cast<std::size_t>(k)]);
+      EXPECT_EQ(Field32(bytes, 40), static_cast<std::uint32_t>(frames * 3));
+      const std::vector<std::int32_t> samples = TakeSamples(run / takes[static_cast<std::size_t>(k)]);
+      ASSERT_EQ(samples.size(), static_cast<std::size_t>(frames));
+      for (std::size_t j = 0; j < samples.size(); ++j) {
+        ASSERT_EQ(samples[j], PositionPort::Code(static_cast<std::int64_t>(j), k)) << "frame " << j;
+      }
+    }
+    EXPECT_EQ(PendingSignal(), 0) << "the run took the signal";
+    EXPECT_EQ(SessionEndSignal(), 0) << "Ctrl-C in a run does not end the session";
+  }
 }
 
 }  // namespace

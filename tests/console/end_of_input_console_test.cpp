@@ -3,6 +3,9 @@
 // 2 at the first-run questions), never asks forever, and loses nothing.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+
 #include "support/console_harness.h"
 #include "support/wave_builder.h"
 
@@ -115,6 +118,47 @@ TEST_F(EndOfInput, AWordOfAMegabyteAnywhere) {
     const RunResult run = RunWith(stop, huge + "\n");
     EXPECT_EQ(run.status, 0);
   }
+}
+
+TEST_F(EndOfInput, ASignalWhileTheProgramWaitsEndsTheSessionThere) {
+  // Ctrl-C, SIGTERM or SIGHUP while the program waits for a word, with the input still open
+  // as a terminal's is: the session ends as "x" does there, with status 128 + the signal, and
+  // nothing that was there is gone. The three signals take turns over the prompts.
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  int turn = 0;
+  for (const Stop& stop : kStops) {
+    const int signal = signals[turn++ % 3];
+    SCOPED_TRACE(testing::Message() << stop.where << ", signal " << signal);
+    session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\n" + stop.settings);
+    const std::string settings = session.Read("param.txt");
+    const std::vector<std::string> before = session.Files();
+    bool sent = false;
+    const RunResult run = session.RunLive(stop.words, [&](pid_t pid, const std::string& out) {
+      // What is asked there is on the screen: the program waits, or is about to.
+      if (!sent && out.find(stop.asks) != std::string::npos) {
+        ::kill(pid, signal);
+        sent = true;
+      }
+    });
+    ASSERT_TRUE(sent) << run.out.substr(run.out.size() > 400 ? run.out.size() - 400 : 0);
+    EXPECT_EQ(run.status, 128 + signal) << run.out.substr(run.out.size() > 400 ? run.out.size() - 400 : 0);
+    EXPECT_TRUE(
+        run.out.ends_with("\nSession ended by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")\n"))
+        << run.out.substr(run.out.size() > 400 ? run.out.size() - 400 : 0);
+    for (const std::string& name : before) EXPECT_TRUE(session.Exists(name)) << name;
+    EXPECT_EQ(session.Read("param.txt"), settings) << "nothing is saved";
+  }
+  // At the first-run questions: nothing is created.
+  std::filesystem::remove(session / "param.txt");
+  bool sent = false;
+  const RunResult run = session.RunLive("", [&](pid_t pid, const std::string& out) {
+    if (!sent && out.find("'c' to create this file now") != std::string::npos) {
+      ::kill(pid, SIGINT);
+      sent = true;
+    }
+  });
+  EXPECT_EQ(run.status, 128 + SIGINT);
+  EXPECT_FALSE(session.Exists("param.txt"));
 }
 
 TEST_F(EndOfInput, TheFirstRunQuestionsAreDeclined) {

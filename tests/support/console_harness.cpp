@@ -118,8 +118,25 @@ std::vector<std::string> ConsoleSession::Files() const {
 
 RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeout, std::optional<long> fileSizeLimit,
                               const std::function<void(pid_t)>& whileRunning) const {
+  const std::function<void(pid_t, const std::string&)> watch =
+      whileRunning ? [&](pid_t pid, const std::string&) { whileRunning(pid); }
+                   : std::function<void(pid_t, const std::string&)>();
+  return Spawn(input, false, timeout, fileSizeLimit, watch);
+}
+
+RunResult ConsoleSession::RunLive(std::string_view input, const std::function<void(pid_t, const std::string&)>& watch,
+                                  std::chrono::seconds timeout) const {
+  return Spawn(input, true, timeout, std::nullopt, watch);
+}
+
+RunResult ConsoleSession::Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
+                                std::optional<long> fileSizeLimit,
+                                const std::function<void(pid_t, const std::string&)>& watch) const {
   const std::filesystem::path io = root_.path() / "io";
   WriteFileBytes(io / "stdin", input);
+  // Live input: a pipe that the program reads as it would a terminal, open until it ends.
+  Pipe in;
+  ::fcntl(in.read, F_SETFL, 0);
 
   std::vector<std::string> command;
   if (fileSizeLimit) command = {"prlimit", "--fsize=" + std::to_string(*fileSizeLimit), "--"};
@@ -134,7 +151,11 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   Pipe out;
   Pipe err;
   SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), 0, (io / "stdin").c_str(), O_RDONLY, 0);
+  if (liveInput) {
+    posix_spawn_file_actions_adddup2(actions.get(), in.read, 0);
+  } else {
+    posix_spawn_file_actions_addopen(actions.get(), 0, (io / "stdin").c_str(), O_RDONLY, 0);
+  }
   posix_spawn_file_actions_adddup2(actions.get(), out.write, 1);
   posix_spawn_file_actions_adddup2(actions.get(), err.write, 2);
   posix_spawn_file_actions_addclose(actions.get(), out.read);
@@ -146,6 +167,9 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   const int spawned = ::posix_spawnp(&child, argv[0], actions.get(), nullptr, argv.data(), envp.data());
   out.CloseWriteEnd();
   err.CloseWriteEnd();
+  if (liveInput && spawned == 0) {
+    EXPECT_EQ(::write(in.write, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  }
   if (spawned != 0) {
     ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
     return {};
@@ -161,7 +185,7 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
     err.Drain(result.err);
     const pid_t done = ::waitpid(child, &wstatus, WNOHANG);
     if (done == child) break;
-    if (whileRunning) whileRunning(child);
+    if (watch) watch(child, result.out);
     if (std::chrono::steady_clock::now() > deadline) {
       ::kill(child, SIGKILL);
       ::waitpid(child, &wstatus, 0);

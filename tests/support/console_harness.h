@@ -50,7 +50,16 @@ class ConsoleSession {
                 std::optional<long> fileSizeLimit = std::nullopt,
                 const std::function<void(pid_t)>& whileRunning = {}) const;
 
+  // As Run, with standard input a pipe that is given `input` and stays open until the program
+  // ends, as a terminal would: the program waits at its prompt for more. `watch` is called
+  // about every millisecond with the process id and what the program printed so far.
+  RunResult RunLive(std::string_view input, const std::function<void(pid_t, const std::string&)>& watch,
+                    std::chrono::seconds timeout = std::chrono::seconds(60)) const;
+
  private:
+  RunResult Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
+                  std::optional<long> fileSizeLimit, const std::function<void(pid_t, const std::string&)>& watch) const;
+
   TempDir root_;
   std::filesystem::path session_;
 };
