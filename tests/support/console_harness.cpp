@@ -121,16 +121,41 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   const std::function<void(pid_t, const std::string&)> watch =
       whileRunning ? [&](pid_t pid, const std::string&) { whileRunning(pid); }
                    : std::function<void(pid_t, const std::string&)>();
-  return Spawn(input, false, timeout, fileSizeLimit, watch);
+  std::vector<std::string> wrapper;
+  if (fileSizeLimit) wrapper = {"prlimit", "--fsize=" + std::to_string(*fileSizeLimit), "--"};
+  return Spawn(input, false, timeout, wrapper, watch);
 }
 
 RunResult ConsoleSession::RunLive(std::string_view input, const std::function<void(pid_t, const std::string&)>& watch,
                                   std::chrono::seconds timeout) const {
-  return Spawn(input, true, timeout, std::nullopt, watch);
+  return Spawn(input, true, timeout, {}, watch);
+}
+
+std::optional<RunResult> ConsoleSession::RunOnSmallDisk(std::string_view input, long diskBytes) const {
+  // In a mount namespace of its own, a tmpfs of that size is mounted on a directory beside the
+  // session, the session's files are copied onto it, the program runs there, and what it left
+  // comes back into the session directory. The card's files stay outside, linked.
+  const std::filesystem::path disk = root_.path() / "disk";
+  std::filesystem::create_directories(disk);
+  const std::string script =
+      "disk=$1; session=$2; shift 2\n"
+      "mount -t tmpfs -o size=" +
+      std::to_string(diskBytes) +
+      " tmpfs \"$disk\" 2>/dev/null || exit 97\n"
+      "cd \"$session\" && for f in *; do case $f in card-*) ln -s \"$session/$f\" \"$disk/$f\";; "
+      "*) cp -p \"$f\" \"$disk/$f\" || exit 98;; esac; done\n"
+      "cd \"$disk\" && \"$@\"; status=$?\n"
+      "cd \"$session\" && for f in *; do case $f in card-*) ;; *) rm -f \"$f\";; esac; done\n"
+      "cd \"$disk\" && for f in *; do case $f in card-*) ;; *) cp -p \"$f\" \"$session/$f\";; esac; done\n"
+      "exit $status\n";
+  const RunResult run = Spawn(input, false, std::chrono::seconds(120),
+                              {"unshare", "--mount", "sh", "-c", script, "sh", disk.string(), session_.string()}, {});
+  if (run.status == 97 || run.status == 98) return std::nullopt;
+  return run;
 }
 
 RunResult ConsoleSession::Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
-                                std::optional<long> fileSizeLimit,
+                                const std::vector<std::string>& wrapper,
                                 const std::function<void(pid_t, const std::string&)>& watch) const {
   const std::filesystem::path io = root_.path() / "io";
   WriteFileBytes(io / "stdin", input);
@@ -138,8 +163,7 @@ RunResult ConsoleSession::Spawn(std::string_view input, bool liveInput, std::chr
   Pipe in;
   ::fcntl(in.read, F_SETFL, 0);
 
-  std::vector<std::string> command;
-  if (fileSizeLimit) command = {"prlimit", "--fsize=" + std::to_string(*fileSizeLimit), "--"};
+  std::vector<std::string> command = wrapper;
   for (std::string& part : SplitList(TAPELOOM_EMULATOR, '|')) command.push_back(part);
   command.push_back(TAPELOOM_BINARY);
   std::vector<char*> argv = Pointers(command);

@@ -56,9 +56,16 @@ class ConsoleSession {
   RunResult RunLive(std::string_view input, const std::function<void(pid_t, const std::string&)>& watch,
                     std::chrono::seconds timeout = std::chrono::seconds(60)) const;
 
+  // As Run, on a disk of `diskBytes` (a tmpfs in a mount namespace of the program's own) that
+  // holds a copy of the session's files; what the program leaves there comes back into the
+  // session directory. The card's files stay outside. nullopt when no such disk can be
+  // mounted here (mounting needs root).
+  std::optional<RunResult> RunOnSmallDisk(std::string_view input, long diskBytes) const;
+
  private:
   RunResult Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
-                  std::optional<long> fileSizeLimit, const std::function<void(pid_t, const std::string&)>& watch) const;
+                  const std::vector<std::string>& wrapper,
+                  const std::function<void(pid_t, const std::string&)>& watch) const;
 
   TempDir root_;
   std::filesystem::path session_;
