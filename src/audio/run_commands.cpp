@@ -1,10 +1,13 @@
 #include "audio/run_commands.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "time/safe_convert.h"
 #include "time/time_base.h"
+#include "wave/wave_header.h"
 
 namespace tapeloom {
 
@@ -22,6 +25,12 @@ bool StopTimeChecksPass(const SessionSettings& s, ConsoleInput& input) {
     refuse("\n>> Stop time is set before record start!");
   } else if (s.o == s.e) {
     refuse("\n>> Stop time is the same as record start!");
+  } else if (const std::int64_t longest = LongestWaveFrames(1); static_cast<std::int64_t>(s.o) - s.e > longest) {
+    // A take's sizes are 32-bit: a longer one would be cut short for every reader.
+    const std::string message = "\n>> Stop time is too far after record start: a take holds at most " +
+                                DurationText(longest, s.sr) + " at " + std::to_string(s.sr) + " Hz (" +
+                                std::to_string(longest) + " frames)!";
+    refuse(message.c_str());
   }
   return passed;
 }

@@ -30,7 +30,8 @@ RunRequest AuditionCommand(SessionSettings& s, SamplePosition auditionFrames, co
 RunRequest MonitorCommand(const SessionSettings& s, ConsoleInput& input, const std::string& word);
 
 // The checks made before a recording starts: the stop must be set and lie after the record
-// start. Each problem is shown and waits for "c". Returns true when none was found.
+// start, but no further than a take can hold (LongestWaveFrames). Each problem is shown and
+// waits for "c". Returns true when none was found.
 bool StopTimeChecksPass(const SessionSettings& settings, ConsoleInput& input);
 
 }  // namespace tapeloom

@@ -1,6 +1,8 @@
 #include "time/time_base.h"
 
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "time/safe_convert.h"
@@ -92,6 +94,15 @@ float MeasuresToTime(int sig, float tempo, int measure, float beat) {
 
 float PositionToSeconds(SamplePosition position, std::uint32_t sr) {
   return static_cast<float>(position) / static_cast<float>(sr);
+}
+
+std::string DurationText(std::int64_t frames, std::uint32_t sr) {
+  if (sr == 0) return "?";
+  const std::int64_t hundredths = frames * 100 / sr;
+  char text[48];
+  std::snprintf(text, sizeof text, "%" PRId64 ":%02" PRId64 ":%02" PRId64 ".%02" PRId64, hundredths / 360000,
+                hundredths / 6000 % 60, hundredths / 100 % 60, hundredths % 100);
+  return text;
 }
 
 }  // namespace tapeloom

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "app/session_settings.h"
 
@@ -49,5 +50,9 @@ float MeasuresToTime(int sig, float tempo, int measure, float beat);
 
 // The shown seconds of a position.
 float PositionToSeconds(SamplePosition position, std::uint32_t sr);
+
+// A length in frames as hours:minutes:seconds.hundredths ("8:17:06.16"), cut (not rounded)
+// to hundredths; "?" without a rate.
+std::string DurationText(std::int64_t frames, std::uint32_t sr);
 
 }  // namespace tapeloom

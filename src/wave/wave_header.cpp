@@ -60,6 +60,11 @@ FileStatus MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bi
   return status;
 }
 
+std::int64_t LongestWaveFrames(int channels) {
+  constexpr std::int64_t kLargestData = std::int64_t{UINT32_MAX} - 36;
+  return channels < 1 ? 0 : kLargestData / (3 * std::int64_t{channels});
+}
+
 FileStatus WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
                            int channels) {
   return WriteAt(file, 0, ComposeWaveHeader(sampleRate, bits, frameCount, channels));

@@ -34,6 +34,11 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
                                      std::int64_t frameCount, int channels,
                                      Placement placement = Placement::kKeepExisting);
 
+// The most frames a 24-bit wave file of `channels` channels can hold: its data size and its
+// RIFF size (the data size + 36 for the canonical header) must both fit in 32 bits. A mono
+// take holds 1,431,655,753 frames, 8:17:06 at 48 kHz.
+std::int64_t LongestWaveFrames(int channels);
+
 // Writes the canonical header at the start of an open file, in one write: a take's header grows
 // this way while it is recorded, its two sizes always agreeing.
 [[nodiscard]] FileStatus WriteWaveHeader(const FileDescriptor& file, std::uint32_t sampleRate, int bits,

@@ -222,6 +222,11 @@ TEST_F(TransportConsole, StopTimeChecksCancelTheRecording) {
   EXPECT_EQ(Start("e\t48000\n", "r\nc\nc\n"),
             before + ">> Stop time is not set!\nEnter 'c' to continue and fix\n" +
                 "\n>> Stop time is set before record start!\nEnter 'c' to continue and fix\n" + before);
+  // A stop further than a take can hold: whole periods beyond 1431655753 frames.
+  const std::string far = "Play: 0.00   Rec: 0.00   Stop: 29826.18   Mem: 0.00\n";
+  EXPECT_EQ(Start("o\t1431656448\n", "R\nc\n"),
+            far + "\n>> Stop time is too far after record start: a take holds at most 8:17:06.16 at 48000 Hz " +
+                "(1431655753 frames)!\nEnter 'c' to continue and fix\n" + far);
   EXPECT_TRUE(Matching(".*\\.wav").empty()) << "no take was made";
 }
 
