@@ -64,3 +64,15 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# Fuzzing with libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer (clang): each
+# target of fuzz/ runs FUZZ_SECONDS on a copy of its corpus in $(BUILD)/fuzz/corpus, findings
+# go to $(BUILD)/fuzz/findings. Not part of `make test`, which replays the committed corpus.
+FUZZ_SECONDS ?= 600
+.PHONY: fuzz
+fuzz:
+	@scripts/install-deps.sh native fuzz
+	CC=clang-14 CXX=clang++-14 $(CMAKE_CONFIGURE) -B $(BUILD)/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTAPELOOM_FUZZ=ON -DTAPELOOM_TESTS=OFF
+	cmake --build $(BUILD)/fuzz
+	fuzz/run_fuzz.sh $(CURDIR)/$(BUILD)/fuzz $(FUZZ_SECONDS)

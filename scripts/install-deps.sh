@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
-# Usage: scripts/install-deps.sh [native|armhf]...   (default: native)
+# Usage: scripts/install-deps.sh [native|armhf|fuzz]...   (default: native)
 #   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format
 #   armhf:  the armhf cross toolchain, armhf ALSA and GoogleTest, qemu-user-static
+#   fuzz:   clang 14 and its runtime libraries (libFuzzer, the sanitizers), for `make fuzz`
 set -euo pipefail
 
 native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format)
 armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf qemu-user-static)
+fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(native)
@@ -17,7 +19,8 @@ for g in "${groups[@]}"; do
   case "$g" in
     native) wanted+=("${native_pkgs[@]}") ;;
     armhf) wanted+=("${armhf_pkgs[@]}"); need_armhf_arch=1 ;;
-    *) echo "install-deps: unknown group '$g' (native or armhf)" >&2; exit 2 ;;
+    fuzz) wanted+=("${fuzz_pkgs[@]}") ;;
+    *) echo "install-deps: unknown group '$g' (native, armhf or fuzz)" >&2; exit 2 ;;
   esac
 done
 

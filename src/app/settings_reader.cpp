@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -52,6 +53,16 @@ class SettingsCursor {
 
 bool InRange(int value, int low, int high) { return value >= low && value <= high; }
 
+// A track line is accepted up to `ch` as read so far. That count is only limited to the 256
+// tracks of the tables later, at start-up, so a larger one must not reach past them here.
+bool IsTrackOf(int track, const SessionSettings& s) { return InRange(track, 1, std::min(s.ch, kMaxTracks)); }
+
+// A name with a NUL byte in it cannot be handed on as the name it is (the system would see it
+// end at the NUL): a device or list file name holding one is refused, and a point's name, which
+// is only shown, ends there.
+bool HoldsNul(std::string_view name) { return name.find('\0') != std::string_view::npos; }
+std::string_view UpToNul(std::string_view name) { return name.substr(0, name.find('\0')); }
+
 }  // namespace
 
 void GET_PARAMS(std::string_view text, SessionSettings& s) {
@@ -66,7 +77,7 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       const auto rate = ParseDecimalWide(cursor.LastField());
       s.sr = rate ? static_cast<std::uint32_t>(*rate) : 0;
     } else if (*key == "dv") {
-      s.dv = std::string(cursor.LastField());
+      if (const std::string_view name = cursor.LastField(); !HoldsNul(name)) s.dv = std::string(name);
     } else if (*key == "inputs") {
       s.inputs = DecimalOrZero(cursor.LastField());
     } else if (*key == "outputs") {
@@ -101,7 +112,7 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       s.odcomp = DecimalOrZero(cursor.LastField());
     } else if (*key == "v" || *key == "p") {
       const int track = DecimalOrZero(cursor.IndexField());
-      if (InRange(track, 1, s.ch)) {
+      if (IsTrackOf(track, s)) {
         float& value = (*key == "v" ? s.v : s.p)[static_cast<std::size_t>(track - 1)];
         value = FloatField(cursor.LastField(), value);
       } else {
@@ -109,7 +120,7 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       }
     } else if (*key == "solo") {
       const int track = DecimalOrZero(cursor.LastField());
-      if (InRange(track, 1, s.ch)) s.solo[track - 1] = 1;
+      if (IsTrackOf(track, s)) s.solo[track - 1] = 1;
     } else if (*key == "mix") {
       const int mode = DecimalOrZero(cursor.LastField());
       s.mix = InRange(mode, 1, 3) ? mode : 0;
@@ -129,7 +140,7 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       TimeRange& slot = s.range[static_cast<std::size_t>(rangeSlot)];
       slot.in = DecimalOrZero(cursor.IndexField());
       slot.out = DecimalOrZero(cursor.IndexField());
-      const std::string_view name = cursor.LastField();
+      const std::string_view name = UpToNul(cursor.LastField());
       if (name.empty()) {
         slot.name = "range" + std::to_string(rangeSlot + 1);
         std::puts("Error parsing time ranges in param.txt file!");
@@ -140,13 +151,14 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
     } else if (*key == "loc") {
       LocatePoint& slot = s.loc[static_cast<std::size_t>(locateSlot)];
       slot.position = DecimalOrZero(cursor.IndexField());
-      slot.name = LimitPointName(cursor.LastField());
+      slot.name = LimitPointName(UpToNul(cursor.LastField()));
       if (locateSlot < kLocateSlots - 1) ++locateSlot;
     } else if (*key == "play" || *key == "rec") {
       // A slot out of range leaves the name unread: its words are then taken as keys.
       const int slot = DecimalOrZero(cursor.IndexField());
       if (InRange(slot, 1, kListSlots)) {
-        (*key == "play" ? s.play : s.rec)[static_cast<std::size_t>(slot - 1)] = std::string(cursor.LastField());
+        const std::string_view name = cursor.LastField();
+        if (!HoldsNul(name)) (*key == "play" ? s.play : s.rec)[static_cast<std::size_t>(slot - 1)] = std::string(name);
       }
     } else if (*key == "bus") {
       const int bus = DecimalOrZero(cursor.IndexField());

@@ -22,6 +22,10 @@ bool EndedBySignal() {
   return SessionEndSignal() != 0;
 }
 
+// Words are separated by white space. A NUL byte ends a word too: the system would cut a name
+// that held one there, and open another file than the one shown.
+bool Separates(int c) { return c == '\0' || std::isspace(c) != 0; }
+
 }  // namespace
 
 ConsoleInput::ConsoleInput(std::FILE* in) : in_(in), fd_(::fileno(in)) {}
@@ -48,10 +52,10 @@ std::string ConsoleInput::ReadWord() {
   std::fflush(stdout);
   if (EndedBySignal()) throw InputEnded();
   int c = Next();
-  while (c != EOF && std::isspace(c)) c = Next();
+  while (c != EOF && Separates(c)) c = Next();
   if (c == EOF) throw InputEnded();
   std::string word;
-  while (c != EOF && !std::isspace(c)) {
+  while (c != EOF && !Separates(c)) {
     word.push_back(static_cast<char>(c));
     c = Next();
   }

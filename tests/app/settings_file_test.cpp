@@ -101,6 +101,40 @@ TEST(SettingsReader, TrackTablesNeedTheTrackCountReadSoFar) {
   EXPECT_EQ(s.solo[8], 0);
 }
 
+TEST(SettingsReader, TrackLinesStayInsideTheTablesWhateverTheCountReadSoFar) {
+  // ch is limited to 256 only at start-up. Read so far it may be larger, and track lines past
+  // 256 must still be refused: v 257 would land in the pan table, p 300 in the solo flags,
+  // solo 257 in the ranges.
+  const SessionSettings s =
+      Read("ch\t1000\nv\t257\t-6.00\nv\t258\t-6.00\np\t300\t40\nsolo\t257\nv\t256\t-3.00\nsolo\t256\n");
+  EXPECT_FLOAT_EQ(s.v[255], -3.0f);
+  EXPECT_EQ(s.solo[255], 1);
+  for (std::size_t t = 0; t < 255; ++t) {
+    EXPECT_FLOAT_EQ(s.v[t], 0.0f) << t;
+    EXPECT_FLOAT_EQ(s.p[t], 0.0f) << t;
+    EXPECT_EQ(s.solo[t], 0) << t;
+  }
+  EXPECT_FLOAT_EQ(s.p[255], 0.0f);
+  for (const TimeRange& range : s.range) EXPECT_EQ(range.in, 0);
+}
+
+TEST(SettingsReader, NamesHoldingANulByte) {
+  // Such a name would be seen by the system as ending at the NUL: another device or file than
+  // the one named. Device and list file names holding one are refused; point names, which are
+  // only shown, end there. The save then writes what was read.
+  using namespace std::string_literals;
+  const SessionSettings s = Read(
+      "dv\thw:1\0x\nplay\t1\t\0\0other.txt\nrec\t2\tb\0.txt\nrange\t1\t2\t\0abc\nrange\t3\t4\tverse\0 x\n"
+      "loc\t5\tchorus\0\n"s);
+  EXPECT_EQ(s.dv, "default");
+  EXPECT_EQ(s.play[0], "play.txt");
+  EXPECT_EQ(s.rec[1], "");
+  EXPECT_EQ(s.range[0].name, "range1");
+  EXPECT_EQ(s.range[1].name, "verse");
+  EXPECT_EQ(s.loc[0].name, "chorus");
+  EXPECT_EQ(ComposeSettingsText(Read(ComposeSettingsText(s))), ComposeSettingsText(s));
+}
+
 TEST(SettingsReader, RefusedTrackValuesAreStillConsumed) {
   // The value of a refused v line must not be taken as a key ("sr" here would be one).
   const SessionSettings s = Read("sr\t48000\nv\t3\tsr\t22050\nbusvl\t99\tsr\t8000\n");

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <memory>
 
 #include "console/console_input.h"
 #include "console/number_words.h"
@@ -50,27 +52,45 @@ TEST(NumberWords, Floats) {
   EXPECT_FLOAT_EQ(FloatField("quick", 7.5f), 0.0f);
 }
 
-class ConsoleInputTest : public testing::Test {
+// The console reads a stream with a descriptor (the terminal, a pipe, a file) itself, and any
+// other stream through stdio: every case is read both ways.
+class ConsoleInputTest : public testing::TestWithParam<bool> {
  protected:
   ConsoleInput& Feed(const std::string& text) {
+    if (GetParam()) {
+      file_.reset(std::tmpfile());
+      EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), file_.get()), text.size());
+      std::rewind(file_.get());
+      input_ = std::make_unique<ConsoleInput>(file_.get());
+      return *input_;
+    }
     typed_ = std::make_unique<test::TypedInput>(text);
     return typed_->get();
   }
 
  private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
   std::unique_ptr<test::TypedInput> typed_;
+  std::unique_ptr<std::FILE, Closer> file_;
+  std::unique_ptr<ConsoleInput> input_;
 };
 
-TEST_F(ConsoleInputTest, WordsAreSeparatedByAnyWhiteSpace) {
-  ConsoleInput& in = Feed("  one\ttwo\n\n three\r\nfour");
-  EXPECT_EQ(in.ReadWord(), "one");
-  EXPECT_EQ(in.ReadWord(), "two");
-  EXPECT_EQ(in.ReadWord(), "three");
-  EXPECT_EQ(in.ReadWord(), "four");
+INSTANTIATE_TEST_SUITE_P(Streams, ConsoleInputTest, testing::Bool(), [](const testing::TestParamInfo<bool>& stream) {
+  return stream.param ? "Descriptor" : "Stdio";
+});
+
+TEST_P(ConsoleInputTest, WordsAreSeparatedByAnyWhiteSpaceAndNulBytes) {
+  // A NUL byte ends a word: no name typed can hold one, which the system would cut there.
+  const char text[] = "  one\ttwo\n\n three\r\nfo\0ur\0\0five";
+  ConsoleInput& in = Feed(std::string(text, sizeof text - 1));
+  for (const char* word : {"one", "two", "three", "fo", "ur", "five"}) EXPECT_EQ(in.ReadWord(), word);
   EXPECT_THROW(in.ReadWord(), InputEnded);
+  EXPECT_THROW(in.ReadWord(), InputEnded) << "and stays ended";
 }
 
-TEST_F(ConsoleInputTest, UnreadableNumbersAreConsumed) {
+TEST_P(ConsoleInputTest, UnreadableNumbersAreConsumed) {
   ConsoleInput& in = Feed("abc 12 x2.5 2.5");
   EXPECT_EQ(in.ReadInt(), std::nullopt);
   EXPECT_EQ(in.ReadInt(), 12);
@@ -79,18 +99,21 @@ TEST_F(ConsoleInputTest, UnreadableNumbersAreConsumed) {
   EXPECT_THROW(in.ReadInt(), InputEnded);
 }
 
-TEST_F(ConsoleInputTest, WaitForSwallowsOtherWords) {
+TEST_P(ConsoleInputTest, WaitForSwallowsOtherWords) {
   ConsoleInput& in = Feed("a b cc c d");
   EXPECT_EQ(in.WaitFor("c"), "c");
   EXPECT_EQ(in.ReadWord(), "d");
   EXPECT_THROW(in.WaitFor("c"), InputEnded);
 }
 
-TEST_F(ConsoleInputTest, VeryLongWordsAreReadWhole) {
+TEST_P(ConsoleInputTest, VeryLongWordsAreReadWhole) {
+  // Longer than the blocks the console reads, and split across them.
   const std::string word(100000, 'w');
-  ConsoleInput& in = Feed(word + " next");
+  ConsoleInput& in = Feed(word + " next " + std::string(4090, 'x') + " y");
   EXPECT_EQ(in.ReadWord(), word);
   EXPECT_EQ(in.ReadWord(), "next");
+  EXPECT_EQ(in.ReadWord(), std::string(4090, 'x'));
+  EXPECT_EQ(in.ReadWord(), "y");
 }
 
 }  // namespace

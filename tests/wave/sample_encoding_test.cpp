@@ -122,7 +122,7 @@ TEST(MixValues, RoundingRuleAndSaturation) {
       {0.9, 0}, {-0.5, -1}, {-1.0, -1}, {-1.7, -1}, {2.9, 2}, {-2.0, -2}, {-2.5, -2}, {-0.0, 0}, {-1e-9, -1},
       {8388607.99, kSampleMax}, {-8388608.5, kSampleMin}, {1e12, kInt32Max}, {-1e12, kInt32Min},
       {2147483647.5, kInt32Max}, {-2147483648.5, kInt32Min}, {kInf, kInt32Max}, {-kInf, kInt32Min}, {kNan, 0},
-      {-1e-300, 0},  // so close to 0 that -1 - x rounds to -1: the specified arithmetic then gives 0
+      {-1e-300, 0},  // so close to 0 that -1 - x rounds to -1: the conversion's arithmetic then gives 0
   };
   // clang-format on
   std::vector<double> left, right;
