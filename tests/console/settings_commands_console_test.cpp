@@ -20,13 +20,11 @@ class SettingsConsole : public ConsoleTest {
   }
   // The value saved under a key, as its line holds it.
   std::string SavedValue(const std::string& key) {
-    const std::smatch found = [&] {
-      std::smatch match;
-      const std::string saved = Saved();
-      std::regex_search(saved, match, std::regex("\n" + key + "\t([^\n]*)\n"));
-      return match;
-    }();
-    return found.empty() ? "(missing)" : found[1].str();
+    // The match points into the text searched: it must outlive the match.
+    const std::string saved = Saved();
+    std::smatch found;
+    if (!std::regex_search(saved, found, std::regex("\n" + key + "\t([^\n]*)\n"))) return "(missing)";
+    return found[1].str();
   }
 };
 
