@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -55,6 +56,12 @@ void AskFirstRunQuestions(SessionSettings& s, ConsoleInput& input) {
   }
 }
 
+// A file that is there but cannot be read (a directory, a FIFO, no permission) is named with
+// the reason before the messages for a missing file, which would not tell the whole story.
+void SayWhyUnlessMissing(const FileStatus& status) {
+  if (status.error != ENOENT) Report(status);
+}
+
 }  // namespace
 
 void RunFirstRunDialogue(SessionSettings& s, ConsoleInput& input) {
@@ -71,7 +78,8 @@ void RunFirstRunDialogue(SessionSettings& s, ConsoleInput& input) {
 void EnsureListFiles(const SessionSettings& s) {
   const std::string& recordList = s.rec[0];
   std::string text;
-  if (!ReadWholeFile(recordList, text).ok()) {
+  if (const FileStatus read = ReadWholeFile(recordList, text); !read.ok()) {
+    SayWhyUnlessMissing(read);
     std::puts(kDashes);
     std::printf("Could not find the record file list called %s\n", recordList.c_str());
     CreateEmptyFile("record.txt");
@@ -87,7 +95,9 @@ void EnsureListFiles(const SessionSettings& s) {
   }
 
   const std::string& playList = s.play[0];
-  if (!OpensForReading(playList)) {
+  FileStatus opened;
+  if (!OpenForReading(playList, opened)) {
+    SayWhyUnlessMissing(opened);
     std::puts(kDashes);
     std::printf("Cound not find the playlist file called %s\n", playList.c_str());
     CreateEmptyFile("play.txt");
@@ -126,9 +136,11 @@ int RunTapeloom(ConsoleInput& input) {
   try {
     std::puts("\nTapeloom 3.76 (r52)");
     auto settings = std::make_unique<SessionSettings>();
-    if (std::string text; ReadWholeFile(kSettingsFileName, text).ok()) {
+    std::string text;
+    if (const FileStatus read = ReadWholeFile(kSettingsFileName, text); read.ok()) {
       GET_PARAMS(text, *settings);
     } else {
+      SayWhyUnlessMissing(read);
       RunFirstRunDialogue(*settings, input);
     }
     EnsureListFiles(*settings);

@@ -117,7 +117,12 @@ int COPY_FILE(std::int32_t number, const std::string& name) {
   FileStatus status;
   FileDescriptor source = OpenForReading(name, status);
   if (!source) {
-    std::printf("File %s does not exist\n", name.c_str());
+    // A file that is there but cannot be read (a FIFO, a directory, no permission) says why.
+    if (status.error == ENOENT) {
+      std::printf("File %s does not exist\n", name.c_str());
+    } else {
+      Report(status);
+    }
     return 0;
   }
   const std::string backup = BackupName(name, number);

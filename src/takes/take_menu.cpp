@@ -156,6 +156,12 @@ class TakeMenu {
       return false;
     }
     ForEachRecorded([this](const std::string& take, const std::string& target) {
+      // A FIFO, a directory or a device under the record list's name was made for another use:
+      // the take does not take its place.
+      if (!Report(CheckReplaceable(target, "replace"))) {
+        std::printf("%s did not replace %s; the take is kept\n", take.c_str(), target.c_str());
+        return;
+      }
       // A take that could not be padded stays as it is rather than replace a good file.
       if (recordStart_ != 0 && !PAD_FILE(take, recordStart_)) return;
       RENAME_FILES(1, take, target);

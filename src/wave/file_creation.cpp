@@ -30,6 +30,15 @@ bool PathExists(const std::string& name) {
   return ::lstat64(name.c_str(), &status) == 0;
 }
 
+FileStatus CheckReplaceable(const std::string& name, const char* action) {
+  struct stat64 status {};
+  if (::stat64(name.c_str(), &status) != 0) {
+    return errno == ENOENT ? FileStatus{} : FileStatus::Failed(action, name, errno);
+  }
+  if (S_ISREG(status.st_mode)) return {};
+  return FileStatus::Failed(action, name, S_ISDIR(status.st_mode) ? EISDIR : FileStatus::kNotRegularFile);
+}
+
 TemporaryFile TemporaryFile::Create(const std::filesystem::path& dir, std::string_view base, FileStatus& status) {
   for (int n = 0; n < kMaxTemporaryNames; ++n) {
     std::string name = (dir / NumberedName(base, n)).string();

@@ -58,6 +58,12 @@ class TemporaryFile {
 // True when anything of that name exists: a file, a directory, a link (even a dangling one).
 bool PathExists(const std::string& name);
 
+// Whether a finished file may be put in place under this name: when nothing is there (or a
+// link that leads nowhere) or a regular file, directly or through a link. A directory, a FIFO,
+// a device or a socket is refused ("Can't <action> <name>: Not a regular file" or "Is a
+// directory"): the user made it for some other use.
+FileStatus CheckReplaceable(const std::string& name, const char* action);
+
 // Renames from to to only if nothing of that name exists; otherwise fails with EEXIST ("Can't
 // rename <from> to <to>: File exists") and leaves both as they are. In one step where the file system allows it, else
 // by a hard link and the removal of the old name, else (file systems without links, such as FAT) by a check just before
