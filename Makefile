@@ -58,6 +58,7 @@ bench: deps
 	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
 	cmake --build $(BUILD)/bench
 	$(BUILD)/bench/bench/tapeloom_bench
+	bench/export_bench.sh $(BUILD)/bench/tapeloom
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -6,6 +6,7 @@
 #include "console/list_selection.h"
 #include "console/session.h"
 #include "console/settings_commands.h"
+#include "mix/mix_export.h"
 #include "mix/mixer_console.h"
 #include "takes/take_naming.h"
 #include "time/point_commands.h"
@@ -47,6 +48,7 @@ void Record(Session& s, std::string& word) {
 }
 void Monitor(Session& s, std::string& word) { s.pendingRun = MonitorCommand(s.settings, s.input, word); }
 void ListListing(Session& s, std::string& word) { ListListingCommand(s.settings, s.input, word); }
+void Export(Session& s, std::string& word) { ExportCommand(s.settings, s.input, s.mixer, s.gains, word); }
 void ToggleMixer(Session& s, std::string&) { s.mixerView = !s.mixerView; }
 void CloseMixer(Session& s, std::string&) { s.mixerView = false; }
 void MixerWord(Session& s, std::string& word) { MixerConsoleWord(s.settings, s.input, word); }
@@ -75,7 +77,7 @@ constexpr CommandTest kCommandTable[] = {
     {2,   Alone, Equals,           {"opt"},                                     Options},
     {3,   Alone, Equals,           {"tempo"},                                   Tempo},
     {4,   Alone, Equals,           {"safe"},                                    Safety},
-    {5,   Alone, Equals,           {"exp-i", "exp-s"},                          nullptr},  // the mix export, not built yet
+    {5,   Alone, Equals,           {"exp-i", "exp-s"},                          Export},
     {6,   Alone, Equals,           {"mix"},                                     ToggleMixer},
     {7,   Alone, Equals,           {"d"},                                       CloseMixer},
     {8,   Alone, MixerActive,      {},                                          MixerWord},
@@ -154,9 +156,7 @@ void OfferToTests(std::span<const CommandTest> table, std::string& word, const b
 }
 
 void OfferToCommandTable(Session& session, std::string& word) {
-  OfferToTests(kCommandTable, word, session.mixerView, [&](const CommandTest& test) {
-    if (test.handler != nullptr) test.handler(session, word);
-  });
+  OfferToTests(kCommandTable, word, session.mixerView, [&](const CommandTest& test) { test.handler(session, word); });
 }
 
 }  // namespace tapeloom

@@ -32,8 +32,6 @@ struct CommandTest {
   Chain chain;
   MatchKind kind;
   std::array<std::string_view, 12> words;
-  // nullptr while the feature behind the test is not built: the word then does nothing, as an
-  // unknown word does.
   CommandHandler handler;
 };
 

@@ -70,11 +70,17 @@ void TemporaryFile::Discard() {
   name_.clear();
 }
 
-FileStatus TemporaryFile::Publish(const std::string& finalName, Placement placement) {
+FileStatus TemporaryFile::Complete() {
   // On the disk before it has its name: after a power cut the name holds the old file or the
   // whole new one.
   if (FileStatus status = SyncToDisk(file_); !status.ok()) return status;
-  if (FileStatus status = file_.Close(); !status.ok()) return status;
+  return file_.Close();
+}
+
+FileStatus TemporaryFile::Publish(const std::string& finalName, Placement placement) {
+  if (file_) {
+    if (FileStatus status = Complete(); !status.ok()) return status;
+  }
   FileStatus status;
   if (placement == Placement::kKeepExisting) {
     status = RenameKeepingExisting(name_, finalName);

@@ -41,10 +41,16 @@ class TemporaryFile {
   const std::string& name() const { return name_; }
   const FileDescriptor& file() const { return file_; }
 
-  // Flushes the file to the disk, closes it and renames it to finalName. With kKeepExisting a
-  // file of that name is never replaced: the status is then "Can't create <finalName>: File
-  // exists". On any failure the temporary is removed when this object goes, and no file of
-  // the final name has changed.
+  // Flushes the file to the disk and closes it: the first steps of Publish, which then only
+  // renames. An operation that writes several files completes each before it publishes any,
+  // so that a failed flush leaves every earlier file of their names in place. Nothing can be
+  // written after it.
+  FileStatus Complete();
+
+  // Flushes the file to the disk, closes it (unless Complete did) and renames it to
+  // finalName. With kKeepExisting a file of that name is never replaced: the status is then
+  // "Can't create <finalName>: File exists". On any failure the temporary is removed when this
+  // object goes, and no file of the final name has changed.
   FileStatus Publish(const std::string& finalName, Placement placement);
 
  private:

@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <utility>
 
@@ -124,6 +127,48 @@ FileStatus ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<un
   }
   got = done;
   return FileStatus::Done();
+}
+
+FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
+                      std::span<const std::span<unsigned char>> pieces, std::uint64_t& got) {
+  got = 0;
+  std::size_t piece = 0;   // the piece being filled
+  std::size_t filled = 0;  // its bytes read so far
+  while (piece < pieces.size()) {
+    if (filled == pieces[piece].size()) {
+      ++piece;
+      filled = 0;
+      continue;
+    }
+    std::array<iovec, 64> vectors{};
+    int count = 0;
+    for (std::size_t p = piece; p < pieces.size() && count < static_cast<int>(vectors.size()); ++p) {
+      const std::size_t skip = p == piece ? filled : 0;
+      if (pieces[p].size() == skip) continue;
+      vectors[static_cast<std::size_t>(count++)] = {pieces[p].data() + skip, pieces[p].size() - skip};
+    }
+    const ssize_t n = ::preadv64(file.get(), vectors.data(), count, static_cast<off64_t>(offset + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FileStatus::Failed("read", file.name(), errno);
+    }
+    if (n == 0) break;  // end of file
+    got += static_cast<std::uint64_t>(n);
+    for (auto left = static_cast<std::size_t>(n); left > 0;) {
+      const std::size_t taken = std::min(left, pieces[piece].size() - filled);
+      filled += taken;
+      left -= taken;
+      if (filled == pieces[piece].size()) {
+        ++piece;
+        filled = 0;
+      }
+    }
+  }
+  return FileStatus::Done();
+}
+
+void StartWriteBack(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes) {
+  ::sync_file_range(file.get(), static_cast<off64_t>(offset), static_cast<off64_t>(bytes), SYNC_FILE_RANGE_WRITE);
 }
 
 FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {

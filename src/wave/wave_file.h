@@ -78,9 +78,21 @@ FileStatus ReadWaveHead(const FileDescriptor& file, FileHead& head);
 // count read.
 FileStatus ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<unsigned char> bytes, std::uint64_t& got);
 
+// Reads consecutive bytes at offset into the pieces, filling each before the next, with one
+// system call for all of them where the system allows: a long job reads several blocks of a
+// file straight into the places they are needed. `got` receives the count read; fewer than
+// the pieces hold at the end of the file.
+FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
+                      std::span<const std::span<unsigned char>> pieces, std::uint64_t& got);
+
 // Writes all of bytes at offset. A short write that makes no progress counts as "No space left
 // on device".
 FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes);
+
+// Starts writing a range of the file to the disk without waiting for it, so that a long file
+// written piece by piece is mostly on the disk by the time SyncToDisk is called, instead of
+// all of it waiting for that flush. Only a hint: a failure to write shows at the flush.
+void StartWriteBack(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes);
 
 // Test seam for the failures a disk can have: when a hook is set, it is asked before every
 // write and flush of this file layer, and an errno value it returns makes that call fail with

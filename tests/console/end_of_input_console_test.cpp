@@ -89,6 +89,8 @@ const Stop kStops[] = {
     {"bus page", "", "bus\n", "Enter 'a' to add a channel to a bus"},
     {"bus number", "", "bus\na\n", "Enter bus number", true},
     {"bus tracks", "", "bus\nr\n1\n", "Enter the channel to remove"},
+    {"export name", "o\t4096\n", "exp-i\n", "Enter mix filename"},
+    {"after an export", "o\t4096\n", "exp-i\nmixdown\n", "Enter 'c' to continue"},
 };
 
 TEST_F(EndOfInput, EveryPromptEndsTheSessionAsX) {
