@@ -27,6 +27,7 @@ class FullDisk : public testing::Test {
     WriteBytes(session / "card-in.raw", Pack24(input));
     session.Write("play.txt", "");
     session.Write("record.txt", "a.wav\n");
+    session.Write("mixlist.txt", "a.wav\n");
     std::vector<std::int32_t> old(48000);
     for (std::size_t f = 0; f < old.size(); ++f) old[f] = static_cast<std::int32_t>(f * 16 + 16);
     WriteBytes(session / "a.wav", WaveBuilder().Samples(old).Build());
@@ -67,6 +68,8 @@ TEST_F(FullDisk, EveryOperationThatMeetsAFullDiskSaysSoAndLosesNothing) {
       {"cin: no room for the backup", record, "R\ncin\n", "Cannot create backup file a_bkup_", 9, true},
       {"ins: no room for the crossfades", record + "xfade\t50\n", "R\nins\n",
        "was not inserted into a.wav; the take is kept\n", 8, true},
+      {"an export longer than the room left", "play\t1\tmixlist.txt\no\t48128\n", "exp-i\nmix\n",
+       "The export failed: mix.wav was not written\n", 16, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -86,8 +89,12 @@ TEST_F(FullDisk, EveryOperationThatMeetsAFullDiskSaysSoAndLosesNothing) {
       EXPECT_EQ(session.Read(name), content) << name << " is as it was";
     }
     const std::vector<std::string> takes = Takes();
-    if (c.words == "s\n") {
+    if (!c.words.starts_with("R")) {
       EXPECT_TRUE(takes.empty());
+      // Not even a part of the mix is left, under its name or another.
+      for (const std::string& name : session.Files()) {
+        EXPECT_TRUE(name.starts_with("card-") || before.contains(name)) << name << " is left behind";
+      }
       continue;
     }
     // The take is kept under its own name, a valid wave file of what it holds; when it was
