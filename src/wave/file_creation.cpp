@@ -77,9 +77,9 @@ FileStatus TemporaryFile::Complete() {
   return file_.Close();
 }
 
-FileStatus TemporaryFile::Publish(const std::string& finalName, Placement placement) {
+FileStatus TemporaryFile::Publish(const std::string& finalName, Placement placement, Flush flush) {
   if (file_) {
-    if (FileStatus status = Complete(); !status.ok()) return status;
+    if (FileStatus status = flush == Flush::kToDisk ? Complete() : file_.Close(); !status.ok()) return status;
   }
   FileStatus status;
   if (placement == Placement::kKeepExisting) {

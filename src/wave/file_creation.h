@@ -47,11 +47,16 @@ class TemporaryFile {
   // written after it.
   FileStatus Complete();
 
+  // What Publish does before the rename: a finished file goes to the disk first; a file that
+  // is only begun (a take's header before its recording, which flushes it at its end) need
+  // only never appear half-made.
+  enum class Flush { kToDisk, kNone };
+
   // Flushes the file to the disk, closes it (unless Complete did) and renames it to
   // finalName. With kKeepExisting a file of that name is never replaced: the status is then
   // "Can't create <finalName>: File exists". On any failure the temporary is removed when this
   // object goes, and no file of the final name has changed.
-  FileStatus Publish(const std::string& finalName, Placement placement);
+  FileStatus Publish(const std::string& finalName, Placement placement, Flush flush = Flush::kToDisk);
 
  private:
   TemporaryFile(std::string name, FileDescriptor file) : name_(std::move(name)), file_(std::move(file)) {}

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "app/program_end.h"
 #include "wave/byte_order.h"
+#include "wave/file_creation.h"
 #include "wave/wave_file.h"
 #include "wave/wave_layout.h"
 
@@ -49,14 +51,16 @@ WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t fr
 
 FileStatus MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits, std::int64_t frameCount,
                        int channels, Placement placement) {
+  // The header is written into a temporary beside the name, which then takes the name whole:
+  // a program killed at any moment leaves no empty or half-written file under it. Nothing is
+  // flushed: the file's content is to come.
+  const std::filesystem::path target(path);
   FileStatus status;
-  FileDescriptor file =
-      placement == Placement::kReplace ? CreateOrTruncate(path, status) : CreateExclusive(path, status);
-  if (!file) return status;
-  status = WriteWaveHeader(file, sampleRate, bits, frameCount, channels);
-  if (FileStatus closed = file.Close(); status.ok()) status = closed;
-  // A file with part of a header is no wave file: it does not stay under the name.
-  if (!status.ok()) ::unlink(path.c_str());
+  TemporaryFile temp = TemporaryFile::Create(target.parent_path(), target.filename().string() + ".tmp", status);
+  if (temp) status = WriteWaveHeader(temp.file(), sampleRate, bits, frameCount, channels);
+  if (status.ok()) status = temp.Publish(path, placement, TemporaryFile::Flush::kNone);
+  // The temporary's name means nothing to the caller.
+  if (!status.ok() && status.target.empty()) status.file = path;
   return status;
 }
 

@@ -22,14 +22,15 @@ using WaveHeader = std::array<unsigned char, kWaveHeaderBytes>;
 // so that the RIFF size still fits (files of 2 GiB and more are not supported in any case).
 WaveHeader ComposeWaveHeader(std::uint32_t sampleRate, int bits, std::int64_t frameCount, int channels);
 
-// Creates the file and writes the canonical header into it. Callers pass 24 bits, 1 channel
-// for takes, temporary files and split exports, and 2 for the interleaved export; frameCount
-// is the planned length, which the caller then appends. The file is created exclusively
-// (EEXIST when anything of that name exists, a link included) unless the caller lets it
-// replace an existing file (kReplace truncates it: the user asked for that file to go).
+// Creates the file with the canonical header in it. Callers pass 24 bits, 1 channel for takes,
+// temporary files and split exports, and 2 for the interleaved export; frameCount is the
+// planned length, which the caller then appends. The file appears under its name with its
+// whole header (it is made beside it and renamed). Nothing of that name is replaced (EEXIST
+// when anything has it, a link included) unless the caller lets it (kReplace: the user asked
+// for that file to go; a link is replaced, never written through).
 //
-// The file could not be created, or the header was not written whole (the file is then
-// removed): the status says which. It prints nothing; the caller reports the failure.
+// The file could not be created, or the header was not written whole (nothing is left then):
+// the status says which. It prints nothing; the caller reports the failure.
 [[nodiscard]] FileStatus MAKE_HEADER(const std::string& path, std::uint32_t sampleRate, int bits,
                                      std::int64_t frameCount, int channels,
                                      Placement placement = Placement::kKeepExisting);

@@ -516,7 +516,7 @@ TEST_F(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
         }
         return;
       }
-      const std::vector<std::string> takes = Matching("audio_ch_1_.*");
+      const std::vector<std::string> takes = Matching("audio_ch_1_[0-9]+\\.wav");
       if (!takes.empty() && std::filesystem::file_size(session / takes[0]) >= 44 + blocks * 4096 * 3) {
         ::kill(pid, c.signal);
         signalled = true;
@@ -525,7 +525,7 @@ TEST_F(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
     if (fifo >= 0) ::close(fifo);
     ASSERT_TRUE(signalled);
     EXPECT_EQ(run.status, c.signal == SIGINT ? 0 : 128 + c.signal);
-    const std::vector<std::string> takes = Matching("audio_ch_1_.*");
+    const std::vector<std::string> takes = Matching("audio_ch_1_[0-9]+\\.wav");
     ASSERT_EQ(takes.size(), 1u);
     const Bytes take = ReadBytes(session / takes[0]);
     const std::uint32_t announced = Field32(take, 40);
@@ -593,7 +593,7 @@ TEST_F(TransportConsole, ATakeKilledAtRandomMomentsOfAPacedRecordingIsAlwaysAVal
     });
     if (fifo >= 0) ::close(fifo);
     EXPECT_EQ(run.status, 128 + SIGKILL);
-    const std::vector<std::string> takes = Matching("audio_ch_1_.*");
+    const std::vector<std::string> takes = Matching("audio_ch_1_[0-9]+\\.wav");
     ASSERT_LE(takes.size(), 1u);
     if (takes.empty()) continue;  // killed before the take was made
     const Bytes take = ReadBytes(session / takes[0]);

@@ -172,7 +172,7 @@ TEST_F(WaveFiles, HeaderSizesAtTheirLimitsAndFailuresToCreate) {
 
 TEST_F(WaveFiles, NewHeadersNeverReplaceAFileOrFollowALink) {
   // Unless asked to replace, a file of the name, or a link (even one pointing nowhere), is
-  // left as it is and the header is refused.
+  // left as it is and the header is refused. The header appears whole, made beside the name.
   const std::string file = Path("file.wav"), target = Path("target.wav");
   test::WriteFileBytes(file, "a user's file");
   test::WriteFileBytes(target, "what a link points to");
@@ -184,6 +184,12 @@ TEST_F(WaveFiles, NewHeadersNeverReplaceAFileOrFollowALink) {
   EXPECT_EQ(test::ReadFileBytes(file), "a user's file");
   EXPECT_EQ(test::ReadFileBytes(target), "what a link points to");
   EXPECT_FALSE(dir_.Exists("nowhere.wav"));
+  // Asked to replace, the link goes and what it pointed to stays; no temporary is left.
+  ASSERT_TRUE(MAKE_HEADER(Path("link.wav"), 48000, 24, 10, 1, Placement::kReplace).ok());
+  EXPECT_FALSE(std::filesystem::is_symlink(Path("link.wav")));
+  EXPECT_EQ(test::ReadBytes(Path("link.wav")).size(), 44u);
+  EXPECT_EQ(test::ReadFileBytes(target), "what a link points to");
+  EXPECT_FALSE(dir_.Exists("link.wav.tmp"));
 }
 
 TEST_F(WaveFiles, SizeCorrectionSetsDataAndRiffSizes) {
