@@ -20,6 +20,12 @@ namespace tapeloom {
 
 inline constexpr std::uint32_t kSampleOffset = 8388608;
 
+// The forms the kernels run: the best the processor has (AVX2 on an x86-64 that has it, found
+// when the program starts; the build itself stays baseline), or the baseline forms of the
+// build (SSE2 on x86-64, plain code elsewhere). All give the same bits; the tests check each.
+enum class KernelForms { kBest, kBaseline };
+void UseKernelForms(KernelForms forms);
+
 // One track's contribution to a bus: its decoded block and its integer gains.
 struct TrackTap {
   const std::uint32_t* samples;

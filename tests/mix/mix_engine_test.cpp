@@ -280,9 +280,21 @@ void CrossCheck(bool loud, bool anyGains) {
   }
 }
 
-TEST(MixCrossCheck, QuietMixesMatchTheReference) { CrossCheck(false, false); }
-TEST(MixCrossCheck, LoudMixesMatchTheLimitedReference) { CrossCheck(true, false); }
-TEST(MixCrossCheck, AnyIntegerGainsMatchTheReference) { CrossCheck(true, true); }
+// Each check runs the kernels' best forms for this processor and the build's baseline forms.
+class MixCrossCheck : public testing::TestWithParam<KernelForms> {
+ protected:
+  void SetUp() override { UseKernelForms(GetParam()); }
+  void TearDown() override { UseKernelForms(KernelForms::kBest); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Forms, MixCrossCheck, testing::Values(KernelForms::kBest, KernelForms::kBaseline),
+                         [](const testing::TestParamInfo<KernelForms>& forms) {
+                           return forms.param == KernelForms::kBest ? "Best" : "Baseline";
+                         });
+
+TEST_P(MixCrossCheck, QuietMixesMatchTheReference) { CrossCheck(false, false); }
+TEST_P(MixCrossCheck, LoudMixesMatchTheLimitedReference) { CrossCheck(true, false); }
+TEST_P(MixCrossCheck, AnyIntegerGainsMatchTheReference) { CrossCheck(true, true); }
 
 }  // namespace
 }  // namespace tapeloom
