@@ -1,6 +1,10 @@
 #include "wave/text_file.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <span>
@@ -15,15 +19,19 @@ FileStatus ReadWholeFile(const std::string& path, std::string& text) {
   FileStatus status;
   const FileDescriptor file = OpenForReading(path, status);
   if (!file) return status;
-  unsigned char block[4096];
-  for (std::uint64_t got = 0;;) {
-    if (status = ReadAt(file, text.size(), block, got); !status.ok()) {
-      text.clear();
-      return status;
-    }
-    if (got == 0) return status;
-    text.append(reinterpret_cast<const char*>(block), static_cast<std::size_t>(got));
-  }
+  // What the file holds when it is opened, and no more: a file that grows meanwhile is not
+  // followed. A settings or list file is a few kilobytes; one beyond kLargestTextFile is not
+  // one, and is refused rather than read into memory.
+  struct stat64 info {};
+  if (::fstat64(file.get(), &info) != 0) return FileStatus::Failed("read", path, errno);
+  const std::uint64_t size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  if (size > kLargestTextFile) return FileStatus::Failed("read", path, EFBIG);
+  text.resize(static_cast<std::size_t>(size));
+  std::uint64_t got = 0;
+  status = ReadAt(file, 0, std::span(reinterpret_cast<unsigned char*>(text.data()), text.size()), got);
+  // A file cut short meanwhile gives what it still held.
+  text.resize(status.ok() ? static_cast<std::size_t>(got) : 0);
+  return status;
 }
 
 FileStatus ReplaceFileAtomically(const std::string& path, const std::string& text) {

@@ -2,6 +2,7 @@
 // replacement, list lines and formatting.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,8 +11,12 @@
 
 namespace tapeloom {
 
-// The whole content of a file into text; a file that cannot be opened or read leaves text
-// empty and the status says why.
+// The largest settings or list file read: a full session's param.txt is about 20 KiB.
+inline constexpr std::uint64_t kLargestTextFile = std::uint64_t{16} << 20;
+
+// The whole content of a file, as large as it is when it is opened, into text. A file that
+// cannot be opened or read, or is larger than kLargestTextFile ("File too large"), leaves
+// text empty and the status says why.
 FileStatus ReadWholeFile(const std::string& path, std::string& text);
 
 // Writes `text` to a temporary file beside `path` ("<name>.tmp", or another free name: a

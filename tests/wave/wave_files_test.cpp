@@ -14,6 +14,7 @@
 #include "app/program_end.h"
 #include "support/temp_dir.h"
 #include "support/wave_builder.h"
+#include "wave/text_file.h"
 #include "wave/wave_header.h"
 #include "wave/wave_readers.h"
 
@@ -138,6 +139,18 @@ TEST_F(WaveFiles, ListsAndNamesOfAnyLengthAreReadWhole) {
   const std::string list = Put("play.txt", {});
   test::WriteFileBytes(list, text + longName);  // the last line has no line end
   EXPECT_EQ(Printed([&] { EXPECT_EQ(SEEK_LONG_FILE(13, '-', list), 50); }), "Checking file " + longName + "\n");
+  // A text file is read as large as it is, up to a limit no list comes near; beyond it, refused.
+  std::string read;
+  EXPECT_TRUE(ReadWholeFile(list, read).ok());
+  EXPECT_EQ(read, text + longName);
+  const std::string huge = Put("huge.txt", {});
+  std::filesystem::resize_file(huge, kLargestTextFile + 1);  // sparse: nothing is written
+  const FileStatus refused = ReadWholeFile(huge, read);
+  EXPECT_EQ(refused.Message(), "Can't read " + huge + ": " + std::strerror(EFBIG));
+  EXPECT_TRUE(read.empty());
+  std::filesystem::resize_file(huge, kLargestTextFile);
+  EXPECT_TRUE(ReadWholeFile(huge, read).ok());
+  EXPECT_EQ(read.size(), kLargestTextFile);
 }
 
 TEST_F(WaveFiles, HeaderWorkedValuesForMonoAndStereo) {
