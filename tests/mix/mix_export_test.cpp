@@ -301,6 +301,27 @@ TEST_F(ExportTest, RangesThatCannotBeExportedAreRefusedBeforeAnything) {
     EXPECT_EQ(Export(r.word), r.message);
     EXPECT_EQ(Files(), (std::set<std::string>{"a.wav", "play.txt"}));
   }
+  // The longest range a file holds passes the check, and a frame more does not: the check is
+  // left at the name it then asks for (the input ends there, and nothing is written).
+  for (const ExportKind kind : {ExportKind::kInterleaved, ExportKind::kSplit}) {
+    const char* word = kind == ExportKind::kSplit ? "exp-s" : "exp-i";
+    SCOPED_TRACE(word);
+    settings.i = 1000;
+    for (const std::int64_t extra : {0, 1}) {
+      settings.o = static_cast<SamplePosition>(1000 + LongestExport(kind) + extra);
+      const std::string out = test::Printed([&] {
+        test::TypedInput none("");
+        try {
+          ExportCommand(settings, none, engine, gains, word);
+        } catch (const InputEnded&) {
+          std::puts("(input ended)");
+        }
+      });
+      EXPECT_EQ(out.starts_with("Enter mix filename\n"), extra == 0) << out;
+      EXPECT_EQ(out.starts_with("Cannot export "), extra == 1) << out;
+      EXPECT_EQ(Files(), (std::set<std::string>{"a.wav", "play.txt"}));
+    }
+  }
 }
 
 TEST_F(ExportTest, RefusesWhatItCannotReadOrMustNotReplace) {
