@@ -13,13 +13,12 @@
 #include <immintrin.h>
 #endif
 
-#include "mix/mix_block.h"
 #include "time/safe_convert.h"
 
 namespace tapeloom {
 namespace {
 
-constexpr int kFrames = kMixBlockFrames;
+constexpr int kFrames = static_cast<int>(kKernelFrames);
 constexpr float kOutputLow = -8388608.0f;
 constexpr float kOutputHigh = 8388607.0f;
 // Bus values on their way into the master are limited here only so that the master sum
@@ -181,6 +180,30 @@ std::uint32_t ScaleSideScalar(const std::uint64_t* acc, std::uint64_t correction
   return peak;
 }
 
+// One frame of a bus on its way into the master: 256 × trunc((float)sum × gain), the value
+// limited to ±2^47 first. Gives the scaled value for the peak.
+inline std::int64_t FeedOne(std::uint64_t acc, std::uint64_t correction, float gain, float& scaled) {
+  scaled = ToFloat(ExactSum(acc, correction)) * gain;
+  return kMasterFeedScale * TruncateLimited(Limit(scaled, -kMasterFeedLimit, kMasterFeedLimit));
+}
+
+template <bool kFirst>
+std::uint32_t FeedMasterScalar(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master,
+                               int from, int to) {
+  std::uint32_t peak = 0;
+  for (int i = from; i < to; ++i) {
+    float scaled = 0.0f;
+    const std::int64_t feed = FeedOne(acc[i], correction, gain, scaled);
+    peak = std::max(peak, MagnitudeBits(scaled));
+    if constexpr (kFirst) {
+      master[i] = feed;
+    } else {
+      master[i] += feed;
+    }
+  }
+  return peak;
+}
+
 #if defined(__SSE2__)
 // The x86 vector forms of decoding and of the output stage. x86-64 guarantees SSE2, which has
 // no byte shuffle and no conversion from 64-bit integers, so both are built from 64-bit shifts
@@ -287,6 +310,64 @@ bool useAvx2 = kHaveAvx2;
                                                     std::uint64_t* accR, bool first) {
   AccumulateWith<std::uint32_t>(group, accL, accR, first);
 }
+
+// PairToFloat and WholePairToInt64 four lanes at a time (the range is checked by the caller).
+[[gnu::target("avx2")]] inline __m128 QuadToFloatAvx2(__m256i sums) {
+  const __m256i magic = _mm256_set1_epi64x(0x4338000000000000LL);
+  return _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(sums, magic)), _mm256_castsi256_pd(magic)));
+}
+
+[[gnu::target("avx2")]] inline __m256i WholeQuadToInt64Avx2(__m128 whole) {
+  const __m256i magic = _mm256_set1_epi64x(0x4338000000000000LL);
+  return _mm256_sub_epi64(_mm256_castpd_si256(_mm256_add_pd(_mm256_cvtps_pd(whole), _mm256_castsi256_pd(magic))),
+                          magic);
+}
+
+// The master feed eight frames at a time, as FeedFour does it four at a time; rounding toward
+// zero in the vector unit stands for the conversion through 32 bits.
+template <bool kFirst>
+[[gnu::target("avx2")]] inline bool FeedEightAvx2(const std::uint64_t* acc, __m256i offset, __m256 scale,
+                                                  std::int64_t* master, __m256& peak) {
+  const __m256i half = _mm256_set1_epi64x(std::int64_t{1} << 51);
+  const __m256 limit = _mm256_set1_ps(kMasterFeedLimit);
+  const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(static_cast<int>(kMagnitudeBits)));
+  const __m256i first = _mm256_sub_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc)), offset);
+  const __m256i second = _mm256_sub_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(acc + 4)), offset);
+  const __m256i range = _mm256_or_si256(_mm256_add_epi64(first, half), _mm256_add_epi64(second, half));
+  const __m256i beyond = _mm256_srli_epi64(range, 52);
+  if (_mm256_testz_si256(beyond, beyond) == 0) return false;
+  const __m256 scaled = _mm256_mul_ps(_mm256_set_m128(QuadToFloatAvx2(second), QuadToFloatAvx2(first)), scale);
+  peak = _mm256_max_ps(peak, _mm256_and_ps(scaled, magnitude));
+  const __m256 limited = _mm256_min_ps(_mm256_max_ps(scaled, _mm256_sub_ps(_mm256_setzero_ps(), limit)), limit);
+  const __m256 whole = _mm256_round_ps(limited, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  __m256i low = _mm256_slli_epi64(WholeQuadToInt64Avx2(_mm256_castps256_ps128(whole)), 8);  // × 256
+  __m256i high = _mm256_slli_epi64(WholeQuadToInt64Avx2(_mm256_extractf128_ps(whole, 1)), 8);
+  auto* out = reinterpret_cast<__m256i*>(master);
+  if constexpr (!kFirst) {
+    low = _mm256_add_epi64(low, _mm256_loadu_si256(out));
+    high = _mm256_add_epi64(high, _mm256_loadu_si256(out + 1));
+  }
+  _mm256_storeu_si256(out, low);
+  _mm256_storeu_si256(out + 1, high);
+  return true;
+}
+
+template <bool kFirst>
+[[gnu::target("avx2")]] std::uint32_t FeedMasterAvx2(const std::uint64_t* acc, std::uint64_t correction, float gain,
+                                                     std::int64_t* master) {
+  const __m256i offset = _mm256_set1_epi64x(static_cast<long long>(correction));
+  const __m256 scale = _mm256_set1_ps(gain);
+  __m256 peak = _mm256_setzero_ps();
+  std::uint32_t scalarPeak = 0;
+  for (int i = 0; i < kFrames; i += 8) {
+    if (!FeedEightAvx2<kFirst>(acc + i, offset, scale, master + i, peak)) {
+      scalarPeak = std::max(scalarPeak, FeedMasterScalar<kFirst>(acc, correction, gain, master, i, i + 8));
+    }
+  }
+  alignas(32) std::array<std::uint32_t, 8> lanes;
+  _mm256_store_ps(reinterpret_cast<float*>(lanes.data()), peak);
+  return std::max(scalarPeak, *std::max_element(lanes.begin(), lanes.end()));
+}
 #endif
 
 #if !defined(__SSE2__)
@@ -297,20 +378,72 @@ std::uint32_t ScaleSide(const std::uint64_t* acc, std::uint64_t correction, cons
 }
 #endif
 
+#if defined(__SSE2__)
+// Two floats that hold whole numbers of magnitude at most 2^51, as 64-bit integers: in double
+// precision 1.5 × 2^52 + v is exact, and its bits less those of 1.5 × 2^52 are v.
+inline __m128i WholePairToInt64(__m128 whole) {
+  const __m128d magic = _mm_castsi128_pd(_mm_set1_epi64x(0x4338000000000000LL));
+  return _mm_sub_epi64(_mm_castpd_si128(_mm_add_pd(_mm_cvtps_pd(whole), magic)), _mm_castpd_si128(magic));
+}
+
+// Feeds four frames into the master, or returns false, having changed nothing, when one of
+// their sums lies beyond 2^51 and needs the direct conversion.
 template <bool kFirst>
-std::uint32_t FeedMaster(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master) {
-  std::uint32_t peak = 0;
-  for (int i = 0; i < kFrames; ++i) {
-    const float scaled = ToFloat(ExactSum(acc[i], correction)) * gain;
-    peak = std::max(peak, MagnitudeBits(scaled));
-    const std::int64_t feed = kMasterFeedScale * TruncateLimited(Limit(scaled, -kMasterFeedLimit, kMasterFeedLimit));
-    if constexpr (kFirst) {
-      master[i] = feed;
-    } else {
-      master[i] += feed;
+inline bool FeedFour(const std::uint64_t* acc, __m128i offset, __m128 scale, std::int64_t* master, __m128& peak) {
+  const __m128 limit = _mm_set1_ps(kMasterFeedLimit);
+  const __m128 exact = _mm_set1_ps(8388608.0f);  // 2^23: from here on every float is whole
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(kMagnitudeBits)));
+  const __m128i first = _mm_sub_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(acc)), offset);
+  const __m128i second = _mm_sub_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(acc + 2)), offset);
+  __m128i range = _mm_setzero_si128();
+  const __m128 scaled = _mm_mul_ps(_mm_movelh_ps(PairToFloat(first, range), PairToFloat(second, range)), scale);
+  const __m128i beyond = _mm_srli_epi64(range, 52);
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(beyond, _mm_setzero_si128())) != 0xffff) return false;
+  peak = _mm_max_ps(peak, _mm_and_ps(scaled, magnitude));
+  const __m128 limited = _mm_min_ps(_mm_max_ps(scaled, _mm_sub_ps(_mm_setzero_ps(), limit)), limit);
+  // Truncation: below 2^23 through 32 bits, above it the value is whole already.
+  const __m128 small = _mm_cmplt_ps(_mm_and_ps(limited, magnitude), exact);
+  const __m128 whole =
+      _mm_or_ps(_mm_and_ps(small, _mm_cvtepi32_ps(_mm_cvttps_epi32(limited))), _mm_andnot_ps(small, limited));
+  __m128i low = _mm_slli_epi64(WholePairToInt64(whole), 8);  // × 256
+  __m128i high = _mm_slli_epi64(WholePairToInt64(_mm_movehl_ps(whole, whole)), 8);
+  auto* out = reinterpret_cast<__m128i*>(master);
+  if constexpr (!kFirst) {
+    low = _mm_add_epi64(low, _mm_loadu_si128(out));
+    high = _mm_add_epi64(high, _mm_loadu_si128(out + 1));
+  }
+  _mm_storeu_si128(out, low);
+  _mm_storeu_si128(out + 1, high);
+  return true;
+}
+
+template <bool kFirst>
+std::uint32_t FeedMasterVector(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master) {
+  const __m128i offset = _mm_set1_epi64x(static_cast<long long>(correction));
+  const __m128 scale = _mm_set1_ps(gain);
+  __m128 peak = _mm_setzero_ps();
+  std::uint32_t scalarPeak = 0;
+  for (int i = 0; i < kFrames; i += 4) {
+    if (!FeedFour<kFirst>(acc + i, offset, scale, master + i, peak)) {
+      scalarPeak = std::max(scalarPeak, FeedMasterScalar<kFirst>(acc, correction, gain, master, i, i + 4));
     }
   }
-  return peak;
+  alignas(16) std::array<std::uint32_t, 4> lanes;
+  _mm_store_ps(reinterpret_cast<float*>(lanes.data()), peak);
+  return std::max({scalarPeak, lanes[0], lanes[1], lanes[2], lanes[3]});
+}
+#endif
+
+template <bool kFirst>
+std::uint32_t FeedMaster(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master) {
+#if defined(__x86_64__)
+  if (useAvx2) return FeedMasterAvx2<kFirst>(acc, correction, gain, master);
+#endif
+#if defined(__SSE2__)
+  return FeedMasterVector<kFirst>(acc, correction, gain, master);
+#else
+  return FeedMasterScalar<kFirst>(acc, correction, gain, master, 0, kFrames);
+#endif
 }
 
 }  // namespace

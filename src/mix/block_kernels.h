@@ -20,6 +20,11 @@ namespace tapeloom {
 
 inline constexpr std::uint32_t kSampleOffset = 8388608;
 
+// Every kernel works on this many frames, a part of a block: small enough that a bus's sums
+// and the master part it feeds (8 KiB a side each) stay in a first-level data cache, large
+// enough that the loops run long.
+inline constexpr std::size_t kKernelFrames = 1024;
+
 // The forms the kernels run: the best the processor has (AVX2 on an x86-64 that has it, found
 // when the program starts; the build itself stays baseline), or the baseline forms of the
 // build (SSE2 on x86-64, plain code elsewhere). All give the same bits; the tests check each.
@@ -33,11 +38,12 @@ struct TrackTap {
   std::int32_t gainR;
 };
 
-// Decodes a 12288-byte region into 4096 offset samples (value + 8388608).
+// Decodes the kKernelFrames packed samples at region (3 bytes each) into offset samples
+// (value + 8388608).
 void DecodeOffsetSamples(const unsigned char* region, std::uint32_t* samples);
 
 // Adds Σ u × gainL and Σ u × gainR over a group of one to four taps to accL[i] and accR[i]
-// for the 4096 frames, modulo 2^64; with `first` the sums are stored instead of added.
+// for the kKernelFrames frames, modulo 2^64; with `first` the sums are stored instead of added.
 // OffsetCorrection gives what to take away from the total of a bus.
 inline constexpr std::size_t kTapGroup = 4;
 void AccumulateGroup(std::span<const TrackTap> group, std::uint64_t* accL, std::uint64_t* accR, bool first);

@@ -13,6 +13,7 @@ namespace tapeloom {
 namespace {
 
 constexpr std::size_t kFrames = kMixBlockFrames;
+constexpr std::size_t kPart = kKernelFrames;
 constexpr int kMixModeBusses = 2;
 constexpr int kMixModeMaster = 3;
 
@@ -26,21 +27,24 @@ struct Corrections {
 
 }  // namespace
 
-// All buffers of the engine in one allocation. A track is decoded into its row when a bus
-// first needs it in a block, just before it is summed, so it is still in the cache; rows of
-// tracks that never play are never touched, and take no memory. Busses are mixed one at a
-// time, each finished (packed, or fed into the master) before the next, so one pair of
-// 64-bit sums serves them all.
+// All buffers of the engine in one allocation. A block is mixed in parts of kPart frames,
+// each part whole (every bus, every output) before the next: a part's sums, its master and
+// the decoded parts of a bus's tracks then stay in the processor's first-level cache from
+// the sums to the output. A track is decoded into its row when a bus first needs it in a
+// part, just before it is summed; rows of tracks that never play are never touched. Busses
+// are mixed one at a time, each finished (packed, or fed into the master) before the next,
+// so one pair of 64-bit sums serves them all.
 struct MixEngine::Work {
-  std::array<std::uint32_t, kMaxTracks * kFrames> decoded;  // row t: track t, as offset samples
-  std::array<std::uint64_t, kFrames> accL;                  // the bus being mixed
-  std::array<std::uint64_t, kFrames> accR;
-  std::array<std::int64_t, kFrames> masterL;  // mode 3: busses 2.. fed into the master
-  std::array<std::int64_t, kFrames> masterR;
+  std::array<std::uint32_t, kMaxTracks * kPart> decoded;  // row t: track t's part, as offset samples
+  std::array<std::uint64_t, kPart> accL;                  // the bus being mixed
+  std::array<std::uint64_t, kPart> accR;
+  std::array<std::int64_t, kPart> masterL;  // mode 3: busses 2.. fed into the master
+  std::array<std::int64_t, kPart> masterR;
   std::array<unsigned char, kMixRegionBytes> discard;  // output regions that lie beyond the block
 
   // Tables prepared once per block, outside the frame loops.
   std::span<unsigned char> block;
+  std::size_t partStart;  // the first frame of the part being mixed
   int trackCount;
   std::array<std::int32_t, kMaxTracks> gainL;
   std::array<std::int32_t, kMaxTracks> gainR;
@@ -60,7 +64,6 @@ struct MixEngine::Work {
     const auto regions = static_cast<int>(std::min<std::size_t>(block.size() / kMixRegionBytes, kMaxTracks));
     trackCount = std::clamp(n, 0, regions);
     for (std::size_t t = 0; t < Tracks(); ++t) {
-      decodedNow[t] = false;
       used[t] = false;
       audible[t] = false;
       if (playFlags[t] != 1) continue;
@@ -72,17 +75,23 @@ struct MixEngine::Work {
 
   std::size_t Tracks() const { return static_cast<std::size_t>(trackCount); }
 
-  std::uint32_t* Row(std::size_t track) { return decoded.data() + track * kFrames; }
+  void StartPart(std::size_t start) {
+    partStart = start;
+    std::fill_n(decodedNow.begin(), Tracks(), false);
+  }
+
+  std::uint32_t* Row(std::size_t track) { return decoded.data() + track * kPart; }
 
   void Decode(std::size_t track) {
     if (decodedNow[track]) return;
-    DecodeOffsetSamples(block.data() + track * kMixRegionBytes, Row(track));
+    DecodeOffsetSamples(block.data() + track * kMixRegionBytes + 3 * partStart, Row(track));
     decodedNow[track] = true;
   }
 
+  // The part of an output region being mixed.
   unsigned char* OutputRegion(std::size_t region) {
-    if ((region + 1) * kMixRegionBytes > block.size()) return discard.data();
-    return block.data() + region * kMixRegionBytes;
+    if ((region + 1) * kMixRegionBytes > block.size()) return discard.data() + 3 * partStart;
+    return block.data() + region * kMixRegionBytes + 3 * partStart;
   }
 
   // Sums the tracks into accL/accR, four at a time, and returns what to subtract to make
@@ -133,6 +142,47 @@ struct MixEngine::Work {
   void KeepTrackOf(std::size_t region) {
     if (region < Tracks() && used[region]) Decode(region);
   }
+
+  // Mode 2, one part: each bus of the order to its own pair of outputs.
+  void MixBusses(std::size_t planned, std::span<const float, kMaxBusses> busGain, MixPeaks& peaks) {
+    for (std::size_t k = 0; k < planned; ++k) {
+      const auto b = static_cast<std::size_t>(busOrder[k]);
+      const Corrections correction = Accumulate(BusTracks(b));
+      const float gain = FiniteGain(busGain[b]);
+      KeepTrackOf(2 * b);
+      KeepTrackOf(2 * b + 1);
+      const std::uint32_t left = ScaleToRegion(accL.data(), correction.left, nullptr, gain, OutputRegion(2 * b));
+      const std::uint32_t right = ScaleToRegion(accR.data(), correction.right, nullptr, gain, OutputRegion(2 * b + 1));
+      peaks.busLeft[b] = std::max(peaks.busLeft[b], PeakFromBits(left));
+      peaks.busRight[b] = std::max(peaks.busRight[b], PeakFromBits(right));
+    }
+  }
+
+  // Mode 3, one part: every bus before the master in the order feeds it. A bus without
+  // tracks adds nothing and has a peak of 0, so it is skipped. Only the master writes
+  // outputs, last.
+  void MixIntoMaster(std::size_t planned, std::span<const float, kMaxBusses> busGain, MixPeaks& peaks) {
+    bool masterFed = false;
+    for (std::size_t k = 0; k + 1 < planned; ++k) {
+      const auto b = static_cast<std::size_t>(busOrder[k]);
+      if (busTrackCount[b] == 0) continue;
+      const Corrections correction = Accumulate(BusTracks(b));
+      const float gain = FiniteGain(busGain[b]);
+      const std::uint32_t left = ScaleIntoMaster(accL.data(), correction.left, gain, masterL.data(), !masterFed);
+      const std::uint32_t right = ScaleIntoMaster(accR.data(), correction.right, gain, masterR.data(), !masterFed);
+      peaks.busLeft[b] = std::max(peaks.busLeft[b], PeakFromBits(left));
+      peaks.busRight[b] = std::max(peaks.busRight[b], PeakFromBits(right));
+      masterFed = true;
+    }
+    const Corrections correction = Accumulate(BusTracks(0));
+    const float gain = FiniteGain(busGain[0]);
+    const std::uint32_t left =
+        ScaleToRegion(accL.data(), correction.left, masterFed ? masterL.data() : nullptr, gain, OutputRegion(0));
+    const std::uint32_t right =
+        ScaleToRegion(accR.data(), correction.right, masterFed ? masterR.data() : nullptr, gain, OutputRegion(1));
+    peaks.busLeft[0] = std::max(peaks.busLeft[0], PeakFromBits(left));
+    peaks.busRight[0] = std::max(peaks.busRight[0], PeakFromBits(right));
+  }
 };
 
 MixEngine::MixEngine() : work_(std::make_unique_for_overwrite<Work>()) {}
@@ -149,10 +199,15 @@ void MixEngine::Mix(std::span<unsigned char> block, int n, std::span<const int, 
   for (std::size_t t = 0; t < w.Tracks(); ++t) {
     if (w.audible[t]) w.mixTracks[count++] = static_cast<std::uint8_t>(t);
   }
-  const Corrections correction = w.Accumulate(std::span(w.mixTracks.data(), count));
   const float gain = FiniteGain(masterGain);
-  const std::uint32_t left = ScaleToRegion(w.accL.data(), correction.left, nullptr, gain, w.OutputRegion(0));
-  const std::uint32_t right = ScaleToRegion(w.accR.data(), correction.right, nullptr, gain, w.OutputRegion(1));
+  std::uint32_t left = 0;
+  std::uint32_t right = 0;
+  for (std::size_t start = 0; start < kFrames; start += kPart) {
+    w.StartPart(start);
+    const Corrections correction = w.Accumulate(std::span(w.mixTracks.data(), count));
+    left = std::max(left, ScaleToRegion(w.accL.data(), correction.left, nullptr, gain, w.OutputRegion(0)));
+    right = std::max(right, ScaleToRegion(w.accR.data(), correction.right, nullptr, gain, w.OutputRegion(1)));
+  }
   peaks.left = std::max(peaks.left, PeakFromBits(left));
   peaks.right = std::max(peaks.right, PeakFromBits(right));
 }
@@ -176,44 +231,14 @@ void MixEngine::MixMultiple(std::span<unsigned char> block, int n, std::span<con
   if (mix == kMixModeMaster) w.busOrder[planned++] = 0;
   w.Route(planned, busAssign);
 
-  if (mix == kMixModeBusses) {
-    for (std::size_t k = 0; k < planned; ++k) {
-      const auto b = static_cast<std::size_t>(w.busOrder[k]);
-      const Corrections correction = w.Accumulate(w.BusTracks(b));
-      const float gain = FiniteGain(busGain[b]);
-      w.KeepTrackOf(2 * b);
-      w.KeepTrackOf(2 * b + 1);
-      const std::uint32_t left = ScaleToRegion(w.accL.data(), correction.left, nullptr, gain, w.OutputRegion(2 * b));
-      const std::uint32_t right =
-          ScaleToRegion(w.accR.data(), correction.right, nullptr, gain, w.OutputRegion(2 * b + 1));
-      peaks.busLeft[b] = std::max(peaks.busLeft[b], PeakFromBits(left));
-      peaks.busRight[b] = std::max(peaks.busRight[b], PeakFromBits(right));
+  for (std::size_t start = 0; start < kFrames; start += kPart) {
+    w.StartPart(start);
+    if (mix == kMixModeBusses) {
+      w.MixBusses(planned, busGain, peaks);
+    } else {
+      w.MixIntoMaster(planned, busGain, peaks);
     }
-    return;
   }
-
-  // Mode 3: every bus before the master in the order feeds it. A bus without tracks adds
-  // nothing and has a peak of 0, so it is skipped. Only the master writes outputs, last.
-  bool masterFed = false;
-  for (std::size_t k = 0; k + 1 < planned; ++k) {
-    const auto b = static_cast<std::size_t>(w.busOrder[k]);
-    if (w.busTrackCount[b] == 0) continue;
-    const Corrections correction = w.Accumulate(w.BusTracks(b));
-    const float gain = FiniteGain(busGain[b]);
-    const std::uint32_t left = ScaleIntoMaster(w.accL.data(), correction.left, gain, w.masterL.data(), !masterFed);
-    const std::uint32_t right = ScaleIntoMaster(w.accR.data(), correction.right, gain, w.masterR.data(), !masterFed);
-    peaks.busLeft[b] = std::max(peaks.busLeft[b], PeakFromBits(left));
-    peaks.busRight[b] = std::max(peaks.busRight[b], PeakFromBits(right));
-    masterFed = true;
-  }
-  const Corrections correction = w.Accumulate(w.BusTracks(0));
-  const float gain = FiniteGain(busGain[0]);
-  const std::uint32_t left =
-      ScaleToRegion(w.accL.data(), correction.left, masterFed ? w.masterL.data() : nullptr, gain, w.OutputRegion(0));
-  const std::uint32_t right =
-      ScaleToRegion(w.accR.data(), correction.right, masterFed ? w.masterR.data() : nullptr, gain, w.OutputRegion(1));
-  peaks.busLeft[0] = std::max(peaks.busLeft[0], PeakFromBits(left));
-  peaks.busRight[0] = std::max(peaks.busRight[0], PeakFromBits(right));
 }
 
 }  // namespace tapeloom

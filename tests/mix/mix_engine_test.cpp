@@ -224,13 +224,19 @@ TEST(WideConversions, SplitFormsMatchTheDirectOnes) {
   }
 }
 
+// How large the random gains are: as volume and pan make them, any integer gains of
+// everyday size, or gains so large that sums pass 2^51, where the vector forms hand frames
+// to the direct conversions.
+enum class Gains { kVolumeAndPan, kAny, kHuge };
+
 // Random blocks, gains and routing in every mode, run through one engine in turn, so that
 // nothing of one block can leak into the next.
-void CrossCheck(bool loud, bool anyGains) {
+void CrossCheck(bool loud, Gains gains) {
   std::mt19937 random(loud ? 1234u : 99u);
   const auto pick = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
   MixEngine engine;
   int overs = 0;
+  int beyondDoubleRange = 0;
   for (int round = 0; round < 60; ++round) {
     MixSetup s;
     s.mix = 1 + round % 3;
@@ -250,10 +256,11 @@ void CrossCheck(bool loud, bool anyGains) {
       all[t] = 1;
       v[t] = static_cast<float>(pick(loud ? -20 : -60, 12));
       p[t] = static_cast<float>(pick(-100, 100));
-      s.gainL[t] = static_cast<float>(pick(-100000, 100000)) / 3.0f;
-      s.gainR[t] = static_cast<float>(pick(-100000, 100000)) / 7.0f;
+      const int largest = gains == Gains::kHuge ? 1 << 30 : 100000;
+      s.gainL[t] = static_cast<float>(pick(-largest, largest)) / 3.0f;
+      s.gainR[t] = static_cast<float>(pick(-largest, largest)) / 7.0f;
     }
-    if (!anyGains) SetVolume(p, v, s.gainL, s.gainR, kMaxTracks, all, kTrackGainScale);
+    if (gains == Gains::kVolumeAndPan) SetVolume(p, v, s.gainL, s.gainR, kMaxTracks, all, kTrackGainScale);
     for (int b = 0; b < kMaxBusses; ++b) {
       const auto bus = static_cast<std::size_t>(b);
       s.busActive[bus] = pick(0, 3) ? 1 : 2 * pick(0, 1);
@@ -274,9 +281,13 @@ void CrossCheck(bool loud, bool anyGains) {
       ASSERT_LE(expected.largestOut, 8388607) << "and within 24 bits";
     }
     overs += expected.largestOut > 8388607 ? 1 : 0;
+    beyondDoubleRange += expected.largestSum >= std::int64_t{1} << 51 ? 1 : 0;
   }
   if (loud) {
     EXPECT_GT(overs, 20) << "the loud cases must go over";
+  }
+  if (gains == Gains::kHuge) {
+    EXPECT_GT(beyondDoubleRange, 20) << "the huge gains must take sums past 2^51";
   }
 }
 
@@ -292,9 +303,10 @@ INSTANTIATE_TEST_SUITE_P(Forms, MixCrossCheck, testing::Values(KernelForms::kBes
                            return forms.param == KernelForms::kBest ? "Best" : "Baseline";
                          });
 
-TEST_P(MixCrossCheck, QuietMixesMatchTheReference) { CrossCheck(false, false); }
-TEST_P(MixCrossCheck, LoudMixesMatchTheLimitedReference) { CrossCheck(true, false); }
-TEST_P(MixCrossCheck, AnyIntegerGainsMatchTheReference) { CrossCheck(true, true); }
+TEST_P(MixCrossCheck, QuietMixesMatchTheReference) { CrossCheck(false, Gains::kVolumeAndPan); }
+TEST_P(MixCrossCheck, LoudMixesMatchTheLimitedReference) { CrossCheck(true, Gains::kVolumeAndPan); }
+TEST_P(MixCrossCheck, AnyIntegerGainsMatchTheReference) { CrossCheck(true, Gains::kAny); }
+TEST_P(MixCrossCheck, HugeGainsMatchTheReference) { CrossCheck(true, Gains::kHuge); }
 
 }  // namespace
 }  // namespace tapeloom

@@ -96,7 +96,10 @@ inline ReferenceResult ReferenceMix(const Block& in, const MixSetup& s) {
   for (std::size_t b = 1; b < static_cast<std::size_t>(std::max(s.busCount, 1)); ++b) {
     for (std::size_t side = 0; s.busActive[b] == 1 && side < 2; ++side) {
       for (std::size_t i = 0; i < kMixBlockFrames; ++i) {
-        const std::int64_t feed = 256 * scale(b, side, i, side == 0 ? r.peaks.busLeft[b] : r.peaks.busRight[b]);
+        // A bus enters the master limited to ±2^47, so that the master sum cannot overflow.
+        const std::int64_t limit = std::int64_t{1} << 47;
+        const std::int64_t scaled = scale(b, side, i, side == 0 ? r.peaks.busLeft[b] : r.peaks.busRight[b]);
+        const std::int64_t feed = 256 * std::clamp(scaled, -limit, limit);
         note(r.largestSum, feed);
         note(r.largestSum, bus[0][side][i] += feed);
       }
