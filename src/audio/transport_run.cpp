@@ -403,9 +403,14 @@ class TransportRun {
     const std::int64_t firstFrame = readPosition_ - trackStartOffset_[t];  // the file frame at row frame 0
     const std::int64_t from = std::max<std::int64_t>(firstFrame, 0);
     const std::int64_t to = std::min<std::int64_t>(firstFrame + kBlockFrames, file.length);
-    std::memset(row, 0, kMixRegionBytes);
-    if (to <= from) return;
+    if (to <= from) {
+      std::memset(row, 0, kMixRegionBytes);
+      return;
+    }
+    // Only what the file does not fill is zeroed: the frames before its start, and after its
+    // end or what a short read left.
     const std::size_t rowOffset = static_cast<std::size_t>(from - firstFrame) * kBytesPerFrame;
+    std::memset(row, 0, rowOffset);
     std::uint64_t got = 0;
     const FileStatus status =
         ReadAt(playFiles_[t], static_cast<std::uint64_t>(file.dataOffset + from * kBytesPerFrame),
@@ -415,7 +420,10 @@ class TransportRun {
       std::printf("\n%s\n", status.Message().c_str());
       lists_.activeTracks[t] = 0;
       std::memset(row, 0, kMixRegionBytes);
+      return;
     }
+    const std::size_t filled = rowOffset + static_cast<std::size_t>(got);
+    std::memset(row + filled, 0, kMixRegionBytes - filled);
   }
 
   void CapturePeriod() {

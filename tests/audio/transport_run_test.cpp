@@ -104,6 +104,24 @@ TEST_F(TransportRunTest, ReplacedTrackIsHeardUpToTheRecordStartOnly) {
   }
 }
 
+TEST_F(TransportRunTest, ATrackShorterThanItsHeaderSaysIsSilentWhereItEnds) {
+  // The header announces 20000 frames; the file holds 10000. What its rows held two blocks
+  // earlier must never be heard in their place.
+  WriteTrack(run / "cut.wav", 20000, 0);
+  std::filesystem::resize_file(run / "cut.wav", 44 + 10000 * 3);
+  run.dir().Write("play.txt", "cut.wav\n");
+  run.dir().Write("record.txt", "");
+  run.Start(Settings("i\t0\no\t28672\n"));
+  LoopbackPort card(2, 2, run.period(), run.playBuffer());
+  run.Run(card, {.kind = RunKind::kPlay});
+  const auto& played = card.Played(0);
+  ASSERT_GT(played.size(), 4096u + 20000u) << "the run must go on past the end the header gives";
+  for (std::size_t f = 4096; f < played.size(); ++f) {
+    const std::int64_t position = static_cast<std::int64_t>(f) - 4096;
+    ASSERT_EQ(played[f], position < 10000 ? TrackSample(position, 0) : 0) << "position " << position;
+  }
+}
+
 TEST_F(TransportRunTest, UnderrunIsCountedAndPlaybackGoesOn) {
   WriteTrack(run / "t1.wav", 50000, 0);
   run.dir().Write("play.txt", "t1.wav\n");
