@@ -59,6 +59,7 @@ bench: deps
 	cmake --build $(BUILD)/bench
 	$(BUILD)/bench/bench/tapeloom_bench
 	bench/export_bench.sh $(BUILD)/bench/tapeloom
+	bench/run_bench.sh $(BUILD)/bench/tapeloom
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
