@@ -1,5 +1,6 @@
 #include "audio/metering.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -101,14 +102,15 @@ int SampleMagnitude(const std::uint8_t* sample) {
 
 void CheckPeak(int channel, int frames, std::array<int, kMaxTracks>& peakTable, const std::uint8_t* samples,
                int& loudest, int& loudestChannel) {
+  // The largest magnitude of the whole stretch first, in a loop without branches; the tables
+  // are then updated once.
+  int largest = 0;
+  for (int n = 0; n < frames; ++n) largest = std::max(largest, SampleMagnitude(samples + 3 * n));
   int& channelPeak = peakTable[static_cast<std::size_t>(channel)];
-  for (int n = 0; n < frames; ++n) {
-    const int magnitude = SampleMagnitude(samples + 3 * n);
-    if (magnitude > channelPeak) channelPeak = magnitude;
-    if (magnitude > loudest) {
-      loudest = magnitude;
-      loudestChannel = channel + 1;
-    }
+  channelPeak = std::max(channelPeak, largest);
+  if (largest > loudest) {
+    loudest = largest;
+    loudestChannel = channel + 1;
   }
 }
 
