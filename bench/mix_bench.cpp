@@ -4,6 +4,12 @@
 // the sample rate it is the number of tracks one core could mix in real time with nothing
 // else to do.
 //
+// Two references run beside the engine on the same block: the plain loop a first version
+// would be (each sample decoded byte by byte, multiplied by its integer gains and summed in 64
+// bits, each output scaled, limited and packed; compiled at -O2 without vectorisation, as a
+// packager's build of such code runs), and memcpy of the block's bytes (the cost of touching
+// the input at all).
+//
 // The mix overwrites its output regions, which then feed the next iteration as track
 // input. They still hold valid samples and the mixer has no data-dependent branches, so
 // the timing is the same as for fresh audio.
@@ -12,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -113,7 +120,65 @@ void BM_MixMultipleMaster(benchmark::State& state) {
   SetTrackSamples(state, tracks);
 }
 
+// Mode 1 as plain code: 64-bit sums of sample × integer gain per frame over the tracks,
+// then each side scaled by the master gain, limited and packed.
+[[gnu::optimize("O2", "no-tree-vectorize")]] void PlainMix(std::vector<unsigned char>& block, int tracks,
+                                                           const std::array<float, kMaxTracks>& gainL,
+                                                           const std::array<float, kMaxTracks>& gainR, float master,
+                                                           std::array<std::int64_t, 2>& peaks) {
+  std::array<std::array<std::int64_t, kMixBlockFrames>, 2> sums{};
+  for (int t = 0; t < tracks; ++t) {
+    const unsigned char* row = block.data() + static_cast<std::size_t>(t) * kMixRegionBytes;
+    const auto l = static_cast<std::int64_t>(gainL[static_cast<std::size_t>(t)]);
+    const auto r = static_cast<std::int64_t>(gainR[static_cast<std::size_t>(t)]);
+    for (std::size_t i = 0; i < kMixBlockFrames; ++i) {
+      const std::int32_t sample =
+          row[3 * i] | row[3 * i + 1] << 8 | static_cast<std::int32_t>(static_cast<std::int8_t>(row[3 * i + 2])) << 16;
+      sums[0][i] += sample * l;
+      sums[1][i] += sample * r;
+    }
+  }
+  for (std::size_t side = 0; side < 2; ++side) {
+    unsigned char* out = block.data() + side * kMixRegionBytes;
+    for (std::size_t i = 0; i < kMixBlockFrames; ++i) {
+      const float scaled = static_cast<float>(sums[side][i]) * master;
+      const auto v = static_cast<std::int64_t>(scaled);
+      peaks[side] = std::max(peaks[side], v < 0 ? -v : v);
+      const auto packed = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -8388608, 8388607));
+      out[3 * i] = static_cast<unsigned char>(packed);
+      out[3 * i + 1] = static_cast<unsigned char>(packed >> 8);
+      out[3 * i + 2] = static_cast<unsigned char>(packed >> 16);
+    }
+  }
+}
+
+void BM_PlainLoopMix(benchmark::State& state) {
+  const auto tracks = static_cast<int>(state.range(0));
+  BenchSession session(tracks);
+  std::array<std::int64_t, 2> peaks{};
+  for (auto _ : state) {
+    PlainMix(session.block, tracks, session.gainL, session.gainR, session.busGain[0], peaks);
+    benchmark::DoNotOptimize(session.block.data());
+    benchmark::ClobberMemory();
+  }
+  SetTrackSamples(state, tracks);
+}
+
+void BM_MemcpyOfTheBlock(benchmark::State& state) {
+  const auto tracks = static_cast<int>(state.range(0));
+  BenchSession session(tracks);
+  std::vector<unsigned char> copy(session.block.size());
+  for (auto _ : state) {
+    std::memcpy(copy.data(), session.block.data(), copy.size());
+    benchmark::DoNotOptimize(copy.data());
+    benchmark::ClobberMemory();
+  }
+  SetTrackSamples(state, tracks);
+}
+
 BENCHMARK(BM_Mix)->Arg(16)->Arg(64)->Arg(256);
+BENCHMARK(BM_PlainLoopMix)->Arg(16)->Arg(64)->Arg(256);
+BENCHMARK(BM_MemcpyOfTheBlock)->Arg(16)->Arg(64)->Arg(256);
 BENCHMARK(BM_MixMultipleBusses)->Arg(16)->Arg(64)->Arg(256);
 BENCHMARK(BM_MixMultipleMaster)->Arg(16)->Arg(64)->Arg(256);
 
