@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf demo bench format clean
+.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf demo bench soak format clean
 
 all: build
 
@@ -60,6 +60,14 @@ bench: deps
 	$(BUILD)/bench/bench/tapeloom_bench
 	bench/export_bench.sh $(BUILD)/bench/tapeloom
 	bench/run_bench.sh $(BUILD)/bench/tapeloom
+
+# The paced card (opt-in, about 70 s): a recording on a JACK server's dummy backend, in real
+# time with a busy loop on the other core; prints the xruns and how long the run took.
+soak: deps
+	@scripts/install-deps.sh soak
+	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
+	cmake --build $(BUILD)/bench --target tapeloom
+	bench/soak.sh $(BUILD)/bench/tapeloom
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
-# Usage: scripts/install-deps.sh [native|armhf|fuzz]...   (default: native)
+# Usage: scripts/install-deps.sh [native|armhf|fuzz|soak]...   (default: native)
 #   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format
 #   armhf:  the armhf cross toolchain, armhf ALSA and GoogleTest, qemu-user-static
 #   fuzz:   clang 14 and its runtime libraries (libFuzzer, the sanitizers), for `make fuzz`
+#   soak:   the JACK server and ALSA's JACK plugin, for the paced card of `make soak`
 set -euo pipefail
 
 native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format)
 armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf qemu-user-static)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
+soak_pkgs=(jackd2 libasound2-plugins)
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(native)
@@ -20,7 +22,8 @@ for g in "${groups[@]}"; do
     native) wanted+=("${native_pkgs[@]}") ;;
     armhf) wanted+=("${armhf_pkgs[@]}"); need_armhf_arch=1 ;;
     fuzz) wanted+=("${fuzz_pkgs[@]}") ;;
-    *) echo "install-deps: unknown group '$g' (native, armhf or fuzz)" >&2; exit 2 ;;
+    soak) wanted+=("${soak_pkgs[@]}") ;;
+    *) echo "install-deps: unknown group '$g' (native, armhf, fuzz or soak)" >&2; exit 2 ;;
   esac
 done
 
