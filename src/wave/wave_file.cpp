@@ -16,8 +16,19 @@ namespace tapeloom {
 namespace {
 
 FileFaultHook faultHook = nullptr;
+bool kernelCopiesRefused = false;
+// Set once a system call turns out not to exist (ENOSYS: an old kernel, an emulator), so that
+// it is not tried again, nor counted by the fault hook before each fallback.
+bool copyRangeMissing = false;
+bool fallocateMissing = false;
 
 int InjectedFault(const FileDescriptor& file) { return faultHook != nullptr ? faultHook(file.get()) : 0; }
+
+// The most one copy_file_range is asked for: its count is a size_t and its result an ssize_t,
+// 32 bits on 32-bit ARM.
+constexpr std::uint64_t kMaxCopyPerCall = std::uint64_t{1} << 30;
+
+bool IsWritersReason(int error) { return error == ENOSPC || error == EFBIG || error == EDQUOT; }
 
 // Opens only regular files: a directory, a FIFO, a device or a socket under a name that should
 // hold a wave or list file is refused before anything is read from or written to it. Opening
@@ -46,6 +57,8 @@ FileDescriptor Open(const std::string& path, int flags, const char* action, File
 }  // namespace
 
 void SetFileFaultHook(FileFaultHook hook) { faultHook = hook; }
+
+void SetKernelCopiesRefused(bool refused) { kernelCopiesRefused = refused; }
 
 FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), name_(std::move(other.name_)) {}
@@ -183,6 +196,53 @@ FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<c
     }
     if (n == 0) return FileStatus::Failed("write to", file.name(), ENOSPC);
     done += static_cast<std::size_t>(n);
+  }
+  return FileStatus::Done();
+}
+
+FileStatus FileSize(const FileDescriptor& file, std::uint64_t& size) {
+  struct stat64 status {};
+  if (::fstat64(file.get(), &status) != 0) return FileStatus::Failed("read", file.name(), errno);
+  size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+  return FileStatus::Done();
+}
+
+FileStatus CopyRange(const FileDescriptor& from, std::uint64_t fromOffset, const FileDescriptor& to,
+                     std::uint64_t toOffset, std::uint64_t count, std::uint64_t& copied) {
+  copied = 0;
+  if (kernelCopiesRefused || copyRangeMissing) return FileStatus::Failed(kCopyAction, from.name(), ENOSYS, to.name());
+  if (count == 0) return FileStatus::Done();
+  if (const int fault = InjectedFault(to); fault != 0) return FileStatus::Failed("write to", to.name(), fault);
+  auto in = static_cast<off64_t>(fromOffset);
+  auto out = static_cast<off64_t>(toOffset);
+  const auto length =
+      static_cast<std::size_t>(std::min(count, faultHook != nullptr ? kCopyBytesPerFaultCheck : kMaxCopyPerCall));
+  for (;;) {
+    const ssize_t n = ::copy_file_range(from.get(), &in, to.get(), &out, length, 0);
+    if (n >= 0) {
+      copied = static_cast<std::uint64_t>(n);
+      return FileStatus::Done();
+    }
+    const int error = errno;
+    if (error == EINTR) continue;
+    if (IsWritersReason(error)) return FileStatus::Failed("write to", to.name(), error);
+    if (error == ENOSYS) copyRangeMissing = true;
+    return FileStatus::Failed(kCopyAction, from.name(), error, to.name());
+  }
+}
+
+FileStatus AllocateZeros(const FileDescriptor& file, std::uint64_t offset, std::uint64_t count) {
+  if (kernelCopiesRefused || fallocateMissing) return FileStatus::Failed("write to", file.name(), ENOSYS);
+  if (count == 0) return FileStatus::Done();
+  std::uint64_t size = 0;
+  if (FileStatus status = FileSize(file, size); !status.ok()) return status;
+  if (offset < size) return FileStatus::Failed("write to", file.name(), EINVAL);
+  if (const int fault = InjectedFault(file); fault != 0) return FileStatus::Failed("write to", file.name(), fault);
+  while (::fallocate64(file.get(), 0, static_cast<off64_t>(offset), static_cast<off64_t>(count)) != 0) {
+    const int error = errno;
+    if (error == EINTR) continue;
+    if (error == ENOSYS) fallocateMissing = true;
+    return FileStatus::Failed("write to", file.name(), error);
   }
   return FileStatus::Done();
 }

@@ -94,10 +94,47 @@ FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<c
 // all of it waiting for that flush. Only a hint: a failure to write shows at the flush.
 void StartWriteBack(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes);
 
+// The file's size as it is now. A failure reads "Can't read <name>: <reason>".
+FileStatus FileSize(const FileDescriptor& file, std::uint64_t& size);
+
+// Copies up to count bytes from `from` at fromOffset to `to` at toOffset with one
+// copy_file_range: the kernel moves them between its caches (or shares the blocks, where the
+// file system can), so they never pass through this process. `copied` receives the count
+// copied, which may be short; 0 means the source ends at fromOffset, or a kernel or emulator
+// that copies nothing at all, which the caller tells apart by the size it expected.
+//
+// The kernel gives one reason for both sides, so the status names a side only where the reason
+// can belong to one: ENOSPC, EFBIG and EDQUOT are the destination's ("Can't write to <to>").
+// Every other failure comes back with the action kCopyAction ("Can't copy <from> to <to>"):
+// the kernel refusing this pair of files (EXDEV, ENOSYS, EINVAL, EOPNOTSUPP) as well as a
+// reason either side could have given (EIO, EBADF, ...). The caller then does that part with
+// reads and writes, which either copy it after all or fail naming the side that failed.
+FileStatus CopyRange(const FileDescriptor& from, std::uint64_t fromOffset, const FileDescriptor& to,
+                     std::uint64_t toOffset, std::uint64_t count, std::uint64_t& copied);
+
+// While a fault hook is set, one CopyRange copies at most this many bytes: the size of each
+// write of a copy through a buffer, so that the hook meets a copy at the same points whichever
+// way it is made, and a failure can fall between its pieces as it can between writes.
+inline constexpr std::uint64_t kCopyBytesPerFaultCheck = 3 * 65536;
+inline constexpr char kCopyAction[] = "copy";
+
+// Makes a range at or beyond the file's end hold zeros with one fallocate (mode 0): the blocks
+// are reserved now, so a full disk is reported here and not at a later write or flush, and the
+// file grows to offset + count. No data is written: ext4 marks the blocks as not yet written,
+// which read as zeros; tmpfs gives zeroed pages. A range that begins inside the file is refused with EINVAL, since
+// there the blocks keep what they hold. A failure reads "Can't write to <name>: <reason>"; EOPNOTSUPP, ENOSYS and
+// EINVAL mean the file system cannot, and the caller writes the zeros instead.
+FileStatus AllocateZeros(const FileDescriptor& file, std::uint64_t offset, std::uint64_t count);
+
 // Test seam for the failures a disk can have: when a hook is set, it is asked before every
-// write and flush of this file layer, and an errno value it returns makes that call fail with
-// it. No hook is set outside tests.
+// write and flush of this file layer (a copy or an allocation counts as a write), and an errno
+// value it returns makes that call fail with it. No hook is set outside tests.
 using FileFaultHook = int (*)(int descriptor);
 void SetFileFaultHook(FileFaultHook hook);
+
+// Test seam for kernels and file systems without in-kernel copies and allocation: while set,
+// CopyRange and AllocateZeros refuse with ENOSYS before anything else, as such a system does,
+// so that the read and write paths beside them can be tested anywhere. Never set outside tests.
+void SetKernelCopiesRefused(bool refused);
 
 }  // namespace tapeloom
