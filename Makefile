@@ -60,6 +60,7 @@ bench: deps
 	$(BUILD)/bench/bench/tapeloom_bench
 	bench/export_bench.sh $(BUILD)/bench/tapeloom
 	bench/run_bench.sh $(BUILD)/bench/tapeloom
+	bench/file_ops_bench.sh $(BUILD)/bench/tapeloom
 
 # The paced card (opt-in, about 70 s): a recording on a JACK server's dummy backend, in real
 # time with a busy loop on the other core; prints the xruns and how long the run took.
