@@ -121,9 +121,10 @@ inline constexpr char kCopyAction[] = "copy";
 // Makes a range at or beyond the file's end hold zeros with one fallocate (mode 0): the blocks
 // are reserved now, so a full disk is reported here and not at a later write or flush, and the
 // file grows to offset + count. No data is written: ext4 marks the blocks as not yet written,
-// which read as zeros; tmpfs gives zeroed pages. A range that begins inside the file is refused with EINVAL, since
-// there the blocks keep what they hold. A failure reads "Can't write to <name>: <reason>"; EOPNOTSUPP, ENOSYS and
-// EINVAL mean the file system cannot, and the caller writes the zeros instead.
+// which read as zeros; tmpfs gives zeroed pages. A range that begins inside the file is
+// refused with EINVAL, since there the blocks keep what they hold. A failure reads "Can't
+// write to <name>: <reason>"; EOPNOTSUPP, ENOSYS and EINVAL mean the file system cannot, and
+// the caller writes the zeros instead.
 FileStatus AllocateZeros(const FileDescriptor& file, std::uint64_t offset, std::uint64_t count);
 
 // Test seam for the failures a disk can have: when a hook is set, it is asked before every
