@@ -1,9 +1,9 @@
 // The per-frame loops of the mixer. They call no library routine and do the same work for
 // every sample (the only branches besides the loops are the 24-bit limit's, which go the
-// same way unless a mix goes over), so they run as straight-line code on a 32-bit ARM core,
-// and an -O3 build vectorises the sums where the vector unit multiplies 32 × 32 → 64 bits
-// (NEON, AVX2). Every sum is exact: samples are multiplied by integer gains and added in
-// 64-bit integers, which hold any sum of 256 tracks whatever the gains.
+// same way unless a mix goes over), so they run as straight-line code on a 32-bit ARM core.
+// Decoding and the sums have vector forms where the vector unit multiplies 32 × 32 → 64 bits:
+// AVX2 and NEON, each chosen when the program starts (kernel_forms.h). Every sum is exact: samples are multiplied by
+// integer gains and added in 64-bit integers, which hold any sum of 256 tracks whatever the gains.
 //
 // Samples are decoded with their sign bit flipped, as value + 8388608 (0..16777215). With
 // non-negative gains, which are all that volume and pan produce, the products are then
@@ -25,11 +25,16 @@ inline constexpr std::uint32_t kSampleOffset = 8388608;
 // enough that the loops run long.
 inline constexpr std::size_t kKernelFrames = 1024;
 
-// The forms the kernels run: the best the processor has (AVX2 on an x86-64 that has it, found
-// when the program starts; the build itself stays baseline), or the baseline forms of the
-// build (SSE2 on x86-64, plain code elsewhere). All give the same bits; the tests check each.
+// The forms the kernels run: the best the processor has (AVX2 on an x86-64 that has it, NEON
+// on a 32-bit ARM that has it, found when the program starts; the build itself stays
+// baseline), or the baseline forms of the build (SSE2 on x86-64, plain code elsewhere). All
+// give the same bits; the tests check each.
 enum class KernelForms { kBest, kBaseline };
 void UseKernelForms(KernelForms forms);
+
+// The forms in use now.
+enum class KernelSet { kPlain, kSse2, kAvx2, kNeon };
+KernelSet KernelSetInUse();
 
 // One track's contribution to a bus: its decoded block and its integer gains.
 struct TrackTap {
