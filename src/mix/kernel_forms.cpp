@@ -426,7 +426,7 @@ template <bool kExtra>
 }
 #endif
 
-#if !defined(__SSE2__)
+#if !defined(__SSE2__) && !defined(__ARM_NEON)
 template <bool kExtra>
 std::uint32_t ScaleSide(const std::uint64_t* acc, std::uint64_t correction, const std::int64_t* extra, float gain,
                         unsigned char* region) {
@@ -581,6 +581,133 @@ void AccumulateUnsignedNeon(std::span<const TrackTap> group, std::uint64_t* accL
     SumGroupNeon<false>(group, accL, accR);
   }
 }
+
+// The output stages in NEON. Its single-precision arithmetic flushes subnormal inputs and
+// results to zero and always rounds to nearest; neither changes a bit here. Every value
+// converted or added is an integer (never subnormal), and a scaled value is subnormal only
+// when its magnitude is below 2^-126, or when the gain is (a subnormal gain times a sum below
+// 2^47 stays below 2^-79): truncated, any such value gives 0, as its flushed zero does, and
+// so does PeakFromBits of its bits. The float bits the stages return may then be those of 0
+// where the plain forms return those of the subnormal value.
+
+// Four exact sums to single precision, rounded once as a direct conversion rounds, for sums
+// of magnitude below 2^47: s = a × 2^24 + b with 0 ≤ b < 2^24 and |a| ≤ 2^23, both parts
+// convert exactly, a × 2^24 is exact, and the one addition rounds the exact sum to nearest
+// (VMLA rounds the product and the sum separately, and the product needs no rounding).
+inline float32x4_t QuadToFloatNeon(int64x2_t s01, int64x2_t s23, float32x4_t twoTo24) {
+  const int32x4_t high = vcombine_s32(vshrn_n_s64(s01, 24), vshrn_n_s64(s23, 24));
+  const uint32x4_t low =
+      vandq_u32(vreinterpretq_u32_s32(vcombine_s32(vmovn_s64(s01), vmovn_s64(s23))), vdupq_n_u32(kLow24));
+  return vmlaq_f32(vcvtq_f32_u32(low), vcvtq_f32_s32(high), twoTo24);
+}
+
+// Bits 48 and up of s + 2^47, which are all 0 exactly when |s| lies within 2^47 (or s is
+// -2^47), collected over the sums of a part.
+inline uint64x2_t RangeBits(uint64x2_t range, int64x2_t s01, int64x2_t s23) {
+  const int64x2_t bias = vdupq_n_s64(std::int64_t{1} << 47);
+  return vorrq_u64(range, vreinterpretq_u64_s64(vorrq_s64(vaddq_s64(s01, bias), vaddq_s64(s23, bias))));
+}
+
+inline bool WithinRange(uint64x2_t range) {
+  // The high words of both lanes in one 64-bit value, moved to the core registers once.
+  const std::uint64_t highWords = vget_lane_u64(vreinterpret_u64_u32(vshrn_n_u64(range, 32)), 0);
+  return (highWords & 0xffff0000ffff0000u) == 0;
+}
+
+inline std::uint32_t LargestLane(uint32x4_t lanes) {
+  const uint32x2_t pairs = vpmax_u32(vget_low_u32(lanes), vget_high_u32(lanes));
+  return vget_lane_u32(vpmax_u32(pairs, pairs), 0);
+}
+
+// The sums of four frames less the correction.
+inline void LoadSums(const std::uint64_t* acc, uint64x2_t offset, int64x2_t& s01, int64x2_t& s23) {
+  s01 = vreinterpretq_s64_u64(vsubq_u64(vld1q_u64(acc), offset));
+  s23 = vreinterpretq_s64_u64(vsubq_u64(vld1q_u64(acc + 2), offset));
+}
+
+template <bool kExtra>
+std::uint32_t ScaleSide(const std::uint64_t* acc, std::uint64_t correction, const std::int64_t* extra, float gain,
+                        unsigned char* region) {
+  const uint64x2_t offset = vdupq_n_u64(correction);
+  const float32x4_t twoTo24 = vdupq_n_f32(16777216.0f);
+  const float32x4_t scale = vdupq_n_f32(gain);
+  const float32x4_t low = vdupq_n_f32(kOutputLow);
+  const float32x4_t high = vdupq_n_f32(kOutputHigh);
+  const uint32x4_t magnitude = vdupq_n_u32(kMagnitudeBits);
+  uint32x4_t peak = vdupq_n_u32(0);
+  uint64x2_t range = vdupq_n_u64(0);
+  for (int i = 0; i < kFrames; i += 8) {
+    std::array<uint32x4_t, 2> samples;
+    for (std::size_t half = 0; half < 2; ++half) {
+      const int at = i + 4 * static_cast<int>(half);
+      int64x2_t s01, s23;
+      LoadSums(acc + at, offset, s01, s23);
+      if constexpr (kExtra) {
+        s01 = vaddq_s64(s01, vld1q_s64(extra + at));
+        s23 = vaddq_s64(s23, vld1q_s64(extra + at + 2));
+      }
+      range = RangeBits(range, s01, s23);
+      const float32x4_t scaled = vmulq_f32(QuadToFloatNeon(s01, s23, twoTo24), scale);
+      // For floats that are not NaN, the larger magnitude has the larger bit pattern.
+      peak = vmaxq_u32(peak, vandq_u32(vreinterpretq_u32_f32(scaled), magnitude));
+      samples[half] = vreinterpretq_u32_s32(vcvtq_s32_f32(vminq_f32(vmaxq_f32(scaled, low), high)));
+    }
+    // Eight samples to 24 bytes: their low, middle and high bytes, stored interleaved.
+    const uint16x8_t low16 = vcombine_u16(vmovn_u32(samples[0]), vmovn_u32(samples[1]));
+    uint8x8x3_t bytes;
+    bytes.val[0] = vmovn_u16(low16);
+    bytes.val[1] = vshrn_n_u16(low16, 8);
+    bytes.val[2] = vmovn_u16(vcombine_u16(vshrn_n_u32(samples[0], 16), vshrn_n_u32(samples[1], 16)));
+    vst3_u8(region + 3 * i, bytes);
+  }
+  // Sums of 2^47 and more need the direct conversion: no mix of audio comes near, but any
+  // gains may.
+  if (!WithinRange(range)) return ScaleSideScalar<kExtra>(acc, correction, extra, gain, region);
+  return LargestLane(peak);
+}
+
+// The master feed four frames at a time. A part with a sum beyond 2^47 goes through the plain
+// form; it is found first, in a pass over the sums that stays in the vector unit (moving a
+// value to the core registers stalls the pipeline on some cores, so it happens once a part).
+template <bool kFirst>
+std::uint32_t FeedMasterNeon(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master) {
+  const uint64x2_t offset = vdupq_n_u64(correction);
+  uint64x2_t range = vdupq_n_u64(0);
+  for (int i = 0; i < kFrames; i += 4) {
+    int64x2_t s01, s23;
+    LoadSums(acc + i, offset, s01, s23);
+    range = RangeBits(range, s01, s23);
+  }
+  if (!WithinRange(range)) return FeedMasterScalar<kFirst>(acc, correction, gain, master, 0, kFrames);
+  const float32x4_t twoTo24 = vdupq_n_f32(16777216.0f);
+  const float32x4_t twoToMinus24 = vdupq_n_f32(1.0f / 16777216.0f);
+  const float32x4_t scale = vdupq_n_f32(gain);
+  const float32x4_t limit = vdupq_n_f32(kMasterFeedLimit);
+  const float32x4_t negativeLimit = vdupq_n_f32(-kMasterFeedLimit);
+  const uint32x4_t magnitude = vdupq_n_u32(kMagnitudeBits);
+  uint32x4_t peak = vdupq_n_u32(0);
+  for (int i = 0; i < kFrames; i += 4) {
+    int64x2_t s01, s23;
+    LoadSums(acc + i, offset, s01, s23);
+    const float32x4_t scaled = vmulq_f32(QuadToFloatNeon(s01, s23, twoTo24), scale);
+    peak = vmaxq_u32(peak, vandq_u32(vreinterpretq_u32_f32(scaled), magnitude));
+    const float32x4_t limited = vminq_f32(vmaxq_f32(scaled, negativeLimit), limit);
+    // trunc(limited) = q × 2^24 + trunc(r), with q = trunc(limited / 2^24) (|q| ≤ 2^23) and
+    // r = limited − q × 2^24, which is exact and has the sign of limited. Times 256 that is
+    // q × 2^32 + trunc(r) × 2^8.
+    const int32x4_t q = vcvtq_s32_f32(vmulq_f32(limited, twoToMinus24));
+    const int32x4_t rest = vcvtq_s32_f32(vmlsq_f32(limited, vcvtq_f32_s32(q), twoTo24));
+    int64x2_t first = vaddq_s64(vshlq_n_s64(vmovl_s32(vget_low_s32(q)), 32), vshll_n_s32(vget_low_s32(rest), 8));
+    int64x2_t second = vaddq_s64(vshlq_n_s64(vmovl_s32(vget_high_s32(q)), 32), vshll_n_s32(vget_high_s32(rest), 8));
+    if constexpr (!kFirst) {
+      first = vaddq_s64(first, vld1q_s64(master + i));
+      second = vaddq_s64(second, vld1q_s64(master + i + 2));
+    }
+    vst1q_s64(master + i, first);
+    vst1q_s64(master + i + 2, second);
+  }
+  return LargestLane(peak);
+}
 #endif
 
 template <bool kFirst>
@@ -590,6 +717,8 @@ std::uint32_t FeedMaster(const std::uint64_t* acc, std::uint64_t correction, flo
 #endif
 #if defined(__SSE2__)
   return FeedMasterVector<kFirst>(acc, correction, gain, master);
+#elif defined(__ARM_NEON)
+  return FeedMasterNeon<kFirst>(acc, correction, gain, master);
 #else
   return FeedMasterScalar<kFirst>(acc, correction, gain, master, 0, kFrames);
 #endif
