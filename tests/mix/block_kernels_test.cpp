@@ -210,48 +210,61 @@ TEST_P(KernelForm, SumsOfEveryGroupSizeWrapModulo64Bits) {
 }
 
 // The output stages against per-sample single-precision arithmetic, with gains down to the
-// subnormal range (a vector unit that flushes subnormals to zero must not change a bit) and
-// sums at both ends, with and without the extra sums and the master feed.
+// subnormal range (a vector unit that flushes subnormals to zero must not change a bit), sums
+// of every size and sign, and one sum at the bounds where the vector forms hand a part to the
+// direct conversions (2^47 on ARM, 2^51 on x86), with and without the extra sums and the
+// master feed.
 TEST_P(KernelForm, OutputStagesTouchOnlyTheirPartsAtAnyGain) {
   const std::array<float, 6> gains = {1.0f / 256.0f, 1.5f, 1e-30f, 1e-40f, std::numeric_limits<float>::denorm_min(),
                                       -0.75f};
+  constexpr std::int64_t kTwoTo47 = std::int64_t{1} << 47;
+  // clang-format off
+  const std::array<std::int64_t, 7> largest = {0, kTwoTo47 - 1, -kTwoTo47, kTwoTo47, -kTwoTo47 - 1,
+                                               (std::int64_t{1} << 49) + (1 << 25) + 1,  // rounds up, just
+                                               (std::int64_t{1} << 51) + 3};
+  // clang-format on
+  constexpr float kFeedLimit = 140737488355328.0f;  // 2^47
   std::mt19937_64 random(31);
   for (const Edge edge : kEdges) {
     for (const float gain : gains) {
-      GuardedBuffer acc(kFrames * sizeof(std::uint64_t), edge);
-      GuardedBuffer extra(kFrames * sizeof(std::int64_t), edge);
-      GuardedBuffer region(kRegionBytes, edge);
-      GuardedBuffer master(kFrames * sizeof(std::int64_t), edge);
-      const std::uint64_t correction = OffsetCorrection(1000);
-      std::vector<std::int64_t> sums(kFrames);
-      for (std::size_t i = 0; i < kFrames; ++i) {
-        const auto shift = static_cast<int>(i % 45);  // magnitudes up to 2^44, both signs, and 0
-        sums[i] = i % 13 == 0 ? 0 : static_cast<std::int64_t>(random() >> (19 + shift)) * (i % 2 ? 1 : -1);
-        acc.As<std::uint64_t>()[i] = static_cast<std::uint64_t>(sums[i] - 7) + correction;
-        extra.As<std::int64_t>()[i] = 7;
-        master.As<std::int64_t>()[i] = static_cast<std::int64_t>(i) - 500;
-      }
-      std::int64_t peak = 0;
-      for (std::size_t i = 0; i < kFrames; ++i) {
-        const float scaled = static_cast<float>(sums[i]) * gain;
-        peak = std::max(peak, static_cast<std::int64_t>(std::fabs(scaled)));
-      }
-      const std::uint32_t toRegion = ScaleToRegion(acc.As<std::uint64_t>(), correction, extra.As<std::int64_t>(), gain,
-                                                   region.As<unsigned char>());
-      EXPECT_EQ(PeakFromBits(toRegion), peak) << gain;
-      for (std::size_t i = 0; i < kFrames; ++i) {
-        const float scaled = static_cast<float>(sums[i]) * gain;
-        const auto expected = static_cast<std::int32_t>(std::clamp(scaled, -8388608.0f, 8388607.0f));
-        ASSERT_EQ(Unpack(region.As<unsigned char>() + 3 * i), expected) << "gain " << gain << " frame " << i;
-      }
-      const std::uint32_t intoMaster =
-          ScaleIntoMaster(acc.As<std::uint64_t>(), correction - 7, gain, master.As<std::int64_t>(), false);
-      EXPECT_EQ(PeakFromBits(intoMaster), peak) << gain;
-      for (std::size_t i = 0; i < kFrames; ++i) {
-        const float scaled = static_cast<float>(sums[i]) * gain;
-        ASSERT_EQ(master.As<std::int64_t>()[i],
-                  static_cast<std::int64_t>(i) - 500 + 256 * static_cast<std::int64_t>(scaled))
-            << "gain " << gain << " frame " << i;
+      for (const std::int64_t outlier : largest) {
+        GuardedBuffer acc(kFrames * sizeof(std::uint64_t), edge);
+        GuardedBuffer extra(kFrames * sizeof(std::int64_t), edge);
+        GuardedBuffer region(kRegionBytes, edge);
+        GuardedBuffer master(kFrames * sizeof(std::int64_t), edge);
+        const std::uint64_t correction = OffsetCorrection(1000);
+        std::vector<std::int64_t> sums(kFrames);
+        for (std::size_t i = 0; i < kFrames; ++i) {
+          const auto shift = static_cast<int>(i % 45);  // magnitudes up to 2^44, both signs, and 0
+          sums[i] = i % 13 == 0 ? 0 : static_cast<std::int64_t>(random() >> (19 + shift)) * (i % 2 ? 1 : -1);
+          if (i == 777 && outlier != 0) sums[i] = outlier;
+          acc.As<std::uint64_t>()[i] = static_cast<std::uint64_t>(sums[i] - 7) + correction;
+          extra.As<std::int64_t>()[i] = 7;
+          master.As<std::int64_t>()[i] = static_cast<std::int64_t>(i) - 500;
+        }
+        std::int64_t peak = 0;
+        for (std::size_t i = 0; i < kFrames; ++i) {
+          const float scaled = static_cast<float>(sums[i]) * gain;
+          peak = std::max(peak, static_cast<std::int64_t>(std::fabs(scaled)));
+        }
+        const std::uint32_t toRegion = ScaleToRegion(acc.As<std::uint64_t>(), correction, extra.As<std::int64_t>(),
+                                                     gain, region.As<unsigned char>());
+        EXPECT_EQ(PeakFromBits(toRegion), peak) << gain << " " << outlier;
+        for (std::size_t i = 0; i < kFrames; ++i) {
+          const float scaled = static_cast<float>(sums[i]) * gain;
+          const auto expected = static_cast<std::int32_t>(std::clamp(scaled, -8388608.0f, 8388607.0f));
+          ASSERT_EQ(Unpack(region.As<unsigned char>() + 3 * i), expected)
+              << "gain " << gain << " outlier " << outlier << " frame " << i;
+        }
+        const std::uint32_t intoMaster =
+            ScaleIntoMaster(acc.As<std::uint64_t>(), correction - 7, gain, master.As<std::int64_t>(), false);
+        EXPECT_EQ(PeakFromBits(intoMaster), peak) << gain << " " << outlier;
+        for (std::size_t i = 0; i < kFrames; ++i) {
+          const float scaled = std::clamp(static_cast<float>(sums[i]) * gain, -kFeedLimit, kFeedLimit);
+          ASSERT_EQ(master.As<std::int64_t>()[i],
+                    static_cast<std::int64_t>(i) - 500 + 256 * static_cast<std::int64_t>(scaled))
+              << "gain " << gain << " outlier " << outlier << " frame " << i;
+        }
       }
     }
   }
