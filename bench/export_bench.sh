@@ -14,6 +14,8 @@ export LC_ALL=C
 
 binary=$(realpath "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/bench_lib.sh
+source "$repo/bench/bench_lib.sh"
 work=${2:-$(dirname "$binary")/export-bench}
 runs=5
 tracks=16
@@ -96,8 +98,6 @@ run_sox() {
 }
 run_cat() { cat "${inputs[@]}" > /dev/null; }
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 run_export
 run_sox
@@ -106,20 +106,13 @@ run_cat
   echo "export-bench: the two mixes do not have $stop frames" >&2
   exit 1
 }
-: > times.txt
-for r in $(seq 1 $runs); do
-  for job in export sox cat; do
-    start=$(now)
-    "run_$job"
-    echo "$job $(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.4f", b - a }')" >> times.txt
-  done
-done
+time_in_turn $runs export sox cat
 
-export_time=$(awk '$1 == "export" { print $2 }' times.txt | median)
-sox_time=$(awk '$1 == "sox" { print $2 }' times.txt | median)
-cat_time=$(awk '$1 == "cat" { print $2 }' times.txt | median)
+export_time=$(time_of export)
+sox_time=$(time_of sox)
+cat_time=$(time_of cat)
 echo "Mix export of $tracks tracks x $seconds s at $rate Hz (mode 1, exp-i), medians of $runs runs, in $work"
-echo "($(nproc) CPUs: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(df -T . | awk 'NR == 2 { print $2 }') file system):"
+machine_line
 echo "  tapeloom export  $export_time s"
 echo "  sox -M + remix   $sox_time s"
 echo "  cat of inputs    $cat_time s"

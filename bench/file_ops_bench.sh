@@ -18,6 +18,8 @@ export LC_ALL=C
 
 binary=$(realpath "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/bench_lib.sh
+source "$repo/bench/bench_lib.sh"
 work=${2:-$(dirname "$binary")/file-ops-bench}
 runs=5
 rate=48000
@@ -89,22 +91,10 @@ cmp big.wav cin/a_bkup_*.wav || {
 }
 clean_up
 
-jobs="del pad ins cin cp cpsync"
-now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-: > times.txt
-for _ in $(seq 1 $runs); do
-  for job in $jobs; do
-    start=$(now)
-    "run_$job"
-    echo "$job $(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.4f", b - a }')" >> times.txt
-    clean_up
-  done
-done
+after_job=clean_up time_in_turn $runs del pad ins cin cp cpsync
 
-time_of() { awk -v j="$1" '$1 == j { print $2 }' times.txt | median; }
 echo "1 GB copies and silence, medians of $runs runs, in $work"
-echo "($(nproc) CPUs: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(df -T . | awk 'NR == 2 { print $2 }') file system):"
+machine_line
 # pad and cin are the whole sessions (the session alone, a few milliseconds, is shown above
 # them); the backup alone is cin's session less ins's.
 awk -v del="$(time_of del)" -v pad="$(time_of pad)" -v ins="$(time_of ins)" -v cin="$(time_of cin)" \

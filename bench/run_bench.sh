@@ -14,6 +14,8 @@ export LC_ALL=C
 
 binary=$(realpath "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/bench_lib.sh
+source "$repo/bench/bench_lib.sh"
 work=${2:-$(dirname "$binary")/run-bench}
 runs=5
 tracks=64
@@ -26,16 +28,7 @@ mkdir -p "$work/alsa"
 cd "$work"
 cp "$repo/tests/simcard/alsa/asoundrc" alsa/asoundrc
 
-# Tracks: a tone each, with a tremolo of its own, all in one 2-second pattern repeated.
-: > play.txt
-for t in $(seq 1 $tracks); do
-  name=track$t.wav
-  if [ ! -f "$name" ] || [ "$(soxi -s "$name")" != "$frames" ]; then
-    echo "run-bench: making $name"
-    sox -q -n -r $rate -c 1 -b 24 "$name" synth $seconds sine $((40 + 13 * t)) tremolo $((t % 7 + 1)) 40 gain -30
-  fi
-  echo "$name" >> play.txt
-done
+make_tone_tracks $tracks $seconds $rate run-bench
 # What the card's inputs deliver: 8 interleaved channels of noise, as long as the run.
 if [ ! -f card-in.raw ] || [ "$(stat -c %s card-in.raw)" != $((frames * inputs * 3)) ]; then
   sox -q -n -r $rate -c $inputs -b 24 -e signed-integer -t raw card-in.raw synth $seconds whitenoise gain -20
@@ -84,26 +77,17 @@ run_play() {
 }
 run_cat() { cat track*.wav > /dev/null; }
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 run_record
 run_play
 run_cat
-: > times.txt
-for r in $(seq 1 $runs); do
-  for job in record play cat; do
-    start=$(now)
-    "run_$job"
-    echo "$job $(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.4f", b - a }')" >> times.txt
-  done
-done
+time_in_turn $runs record play cat
 
-record_time=$(awk '$1 == "record" { print $2 }' times.txt | median)
-play_time=$(awk '$1 == "play" { print $2 }' times.txt | median)
-cat_time=$(awk '$1 == "cat" { print $2 }' times.txt | median)
+record_time=$(time_of record)
+play_time=$(time_of play)
+cat_time=$(time_of cat)
 echo "Transport runs of $tracks tracks x $seconds s at $rate Hz on the simulated card, medians of $runs runs, in $work"
-echo "($(nproc) CPUs: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'); $(df -T . | awk 'NR == 2 { print $2 }') file system):"
+machine_line
 awk -v r="$record_time" -v p="$play_time" -v c="$cat_time" -v s="$seconds" 'BEGIN {
   printf "  play mode 3 + record 8 inputs  %.3f s  %6.1fx real time (goal: at least 300x)\n", r, s / r
   printf "  play mode 1                    %.3f s  %6.1fx real time\n", p, s / p

@@ -15,6 +15,8 @@ export LC_ALL=C
 
 binary=$(realpath "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/bench_lib.sh
+source "$repo/bench/bench_lib.sh"
 work=${2:-$(dirname "$binary")/soak}
 tracks=64
 inputs=8
@@ -38,15 +40,7 @@ pcm.tapeloom_jack_raw {
 pcm.tapeloom_jack { type plug slave.pcm "tapeloom_jack_raw" }
 EOF
 
-: > play.txt
-for t in $(seq 1 $tracks); do
-  name=track$t.wav
-  if [ ! -f "$name" ] || [ "$(soxi -s "$name")" != "$frames" ]; then
-    echo "soak: making $name"
-    sox -q -n -r $rate -c 1 -b 24 "$name" synth $seconds sine $((40 + 13 * t)) tremolo $((t % 7 + 1)) 40 gain -30
-  fi
-  echo "$name" >> play.txt
-done
+make_tone_tracks $tracks $seconds $rate soak
 : > record.txt
 for k in $(seq 1 $inputs); do echo "input$k.wav" >> record.txt; done
 {
