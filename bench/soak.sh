@@ -90,7 +90,10 @@ overruns=$(awk '/Record Overruns = / { print $NF }' soak.log)
 # backend runs without real-time scheduling, so the load can delay the server itself).
 # Only what happened between the start and the end of the run counts; the server also notes
 # the device's clients as late while they are being opened or closed.
-during() { awk -v a="$started" -v b="$ended" -v pattern="$1" '$1 >= a && $1 <= b && index($0, pattern) { n++ } END { print n + 0 }' jackd.log; }
+# The window closes at the line that follows the reports ("Recording finished."), as the
+# server's lines reach its log a little after the event.
+closed=$(awk '/Recording finished\./ { print $1; exit }' soak.log)
+during() { awk -v a="$started" -v b="${closed:-$ended}" -v pattern="$1" '$1 >= a && $1 <= b && index($0, pattern) { n++ } END { print n + 0 }' jackd.log; }
 client_xruns=$(during 'was not finished')
 server_late=$(during 'JackTimedDriver::Process XRun')
 outside=$(($(grep -c 'was not finished' jackd.log || true) - client_xruns))
