@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
-# Usage: scripts/install-deps.sh [native|armhf|fuzz|soak]...   (default: native)
+# Usage: scripts/install-deps.sh [native|demo|armhf|fuzz|soak]...   (default: native)
 #   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format
+#   demo:   only what `make demo` needs: compiler, CMake, Ninja, ALSA headers, sox
 #   armhf:  the armhf cross toolchain, armhf ALSA and GoogleTest, qemu-user-static
 #   fuzz:   clang 14 and its runtime libraries (libFuzzer, the sanitizers), for `make fuzz`
 #   soak:   the JACK server and ALSA's JACK plugin, for the paced card of `make soak`
 set -euo pipefail
 
 native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format)
+demo_pkgs=(g++ cmake ninja-build make libasound2-dev sox)
 armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf qemu-user-static)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 soak_pkgs=(jackd2 libasound2-plugins)
@@ -20,10 +22,11 @@ need_armhf_arch=0
 for g in "${groups[@]}"; do
   case "$g" in
     native) wanted+=("${native_pkgs[@]}") ;;
+    demo) wanted+=("${demo_pkgs[@]}") ;;
     armhf) wanted+=("${armhf_pkgs[@]}"); need_armhf_arch=1 ;;
     fuzz) wanted+=("${fuzz_pkgs[@]}") ;;
     soak) wanted+=("${soak_pkgs[@]}") ;;
-    *) echo "install-deps: unknown group '$g' (native, armhf, fuzz or soak)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown group '$g' (native, demo, armhf, fuzz or soak)" >&2; exit 2 ;;
   esac
 done
 

@@ -1,14 +1,17 @@
-// Tapeloom: a text-console multitrack audio recorder and player. It takes no arguments; it
-// works in the current directory, from param.txt, the list files and the words typed.
+// Tapeloom: a text-console multitrack audio recorder and player. A session takes no arguments;
+// it works in the current directory, from param.txt, the list files and the words typed.
+// "--version" and "--help" answer without starting one.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include "app/arguments.h"
 #include "app/startup.h"
 #include "console/console_input.h"
 #include "console/session_signals.h"
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1) return tapeloom::AnswerArguments(argc, argv);
   // A file that reaches the system's size limit must fail its write, which the recorder
   // reports and survives, instead of killing the program in the middle of a take.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/arguments.h"
 #include "app/play_rec.h"
 #include "app/program_end.h"
 #include "app/settings_file.h"
@@ -134,7 +135,7 @@ void PrintConfiguration(const SessionSettings& s) {
 
 int RunTapeloom(ConsoleInput& input) {
   try {
-    std::puts("\nTapeloom 3.76 (r52)");
+    std::printf("\n%s\n", kVersionLine);
     auto settings = std::make_unique<SessionSettings>();
     std::string text;
     if (const FileStatus read = ReadWholeFile(kSettingsFileName, text); read.ok()) {

@@ -232,5 +232,44 @@ TEST_F(StartupConsole, ChannelCountsReachTheDevice) {
   EXPECT_NE(run.out.find("Record\t1024\t4\t44100\t6\n"), std::string::npos);
 }
 
+// Words on the command line answer without starting a session: nothing is asked, read or
+// written, even where a first start would create param.txt at the first "c".
+TEST(CommandLine, KnownWordsAnswerAndAnyOtherIsRefusedWithoutStartingASession) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    bool usageOnStandardOutput;
+  };
+  const Case cases[] = {
+      {{"--version"}, 0, false},
+      {{"--help"}, 0, true},
+      {{"--verbose"}, 2, false},
+      {{"-h"}, 2, false},
+      {{"version"}, 2, false},
+      {{""}, 2, false},
+      {{"--help", "--version"}, 2, false},
+      {{"--version", "--version"}, 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    ConsoleSession session;
+    const RunResult run = session.RunWithArguments(c.arguments, "c\n2\n2\n4\n1024\ntapeloom_sim\n48000\n");
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(session.Files(), std::vector<std::string>{"card-in.raw"}) << "a session started";
+    if (c.arguments == std::vector<std::string>{"--version"}) {
+      EXPECT_EQ(run.out, "Tapeloom 3.76 (r52)\n");
+      EXPECT_EQ(run.err, "");
+    } else if (c.usageOnStandardOutput) {
+      EXPECT_EQ(run.out.rfind("Usage: tapeloom [--help | --version]\n", 0), 0u) << run.out;
+      EXPECT_NE(run.out.find("param.txt"), std::string::npos);
+      EXPECT_EQ(run.err, "");
+    } else {
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err.rfind("tapeloom: ", 0), 0u) << run.err;
+      EXPECT_NE(run.err.find("Usage: tapeloom [--help | --version]\n"), std::string::npos) << run.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tapeloom::test

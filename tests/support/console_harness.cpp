@@ -126,6 +126,10 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   return Spawn(input, false, timeout, wrapper, watch);
 }
 
+RunResult ConsoleSession::RunWithArguments(const std::vector<std::string>& arguments, std::string_view input) const {
+  return Spawn(input, false, std::chrono::seconds(60), {}, {}, arguments);
+}
+
 RunResult ConsoleSession::RunLive(std::string_view input, const std::function<void(pid_t, const std::string&)>& watch,
                                   std::chrono::seconds timeout) const {
   return Spawn(input, true, timeout, {}, watch);
@@ -156,7 +160,8 @@ std::optional<RunResult> ConsoleSession::RunOnSmallDisk(std::string_view input, 
 
 RunResult ConsoleSession::Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
                                 const std::vector<std::string>& wrapper,
-                                const std::function<void(pid_t, const std::string&)>& watch) const {
+                                const std::function<void(pid_t, const std::string&)>& watch,
+                                const std::vector<std::string>& arguments) const {
   const std::filesystem::path io = root_.path() / "io";
   WriteFileBytes(io / "stdin", input);
   // Live input: a pipe that the program reads as it would a terminal, open until it ends.
@@ -166,6 +171,7 @@ RunResult ConsoleSession::Spawn(std::string_view input, bool liveInput, std::chr
   std::vector<std::string> command = wrapper;
   for (std::string& part : SplitList(TAPELOOM_EMULATOR, '|')) command.push_back(part);
   command.push_back(TAPELOOM_BINARY);
+  command.insert(command.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv = Pointers(command);
   std::vector<std::string> environment = ChildEnvironment();
   std::vector<char*> envp = Pointers(environment);

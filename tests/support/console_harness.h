@@ -62,10 +62,13 @@ class ConsoleSession {
   // mounted here (mounting needs root).
   std::optional<RunResult> RunOnSmallDisk(std::string_view input, long diskBytes) const;
 
+  // As Run, with these words after the program's name on its command line.
+  RunResult RunWithArguments(const std::vector<std::string>& arguments, std::string_view input = "") const;
+
  private:
   RunResult Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
-                  const std::vector<std::string>& wrapper,
-                  const std::function<void(pid_t, const std::string&)>& watch) const;
+                  const std::vector<std::string>& wrapper, const std::function<void(pid_t, const std::string&)>& watch,
+                  const std::vector<std::string>& arguments = {}) const;
 
   TempDir root_;
   std::filesystem::path session_;
