@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf demo bench soak format clean
+.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf demo bench soak install format clean
 
 all: build
 
@@ -30,6 +30,7 @@ test: check test-native test-sanitize test-release test-armhf
 check: deps
 	scripts/check-layers.sh
 	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
+	@out=$$(groff -man -ww -z docs/tapeloom.1 2>&1); [ -z "$$out" ] || { echo "$$out"; exit 1; }
 
 test-native: build
 	cd $(BUILD)/native && $(CTEST)
@@ -74,6 +75,14 @@ soak: deps
 	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
 	cmake --build $(BUILD)/bench --target tapeloom
 	bench/soak.sh $(BUILD)/bench/tapeloom
+
+# The program, its manual page and the documentation under $(DESTDIR)$(PREFIX).
+PREFIX ?= /usr/local
+install:
+	@scripts/install-deps.sh demo
+	$(CMAKE_CONFIGURE) -B $(BUILD)/install -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD)/install --target tapeloom
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD)/install
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

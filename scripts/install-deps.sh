@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
 # Usage: scripts/install-deps.sh [native|demo|armhf|fuzz|soak]...   (default: native)
-#   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format
+#   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format,
+#           groff (the manual page's check)
 #   demo:   only what `make demo` needs: compiler, CMake, Ninja, ALSA headers, sox
 #   armhf:  the armhf cross toolchain, armhf ALSA and GoogleTest, qemu-user-static
 #   fuzz:   clang 14 and its runtime libraries (libFuzzer, the sanitizers), for `make fuzz`
 #   soak:   the JACK server and ALSA's JACK plugin, for the paced card of `make soak`
 set -euo pipefail
 
-native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format)
+native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format groff-base)
 demo_pkgs=(g++ cmake ninja-build make libasound2-dev sox)
 armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf qemu-user-static)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)

@@ -16,8 +16,8 @@ constexpr char kUsage[] =
     "There it reads and writes param.txt (the sound device, channels, period, transport points\n"
     "and mixer settings; the first start asks for them), the record list and the playlist\n"
     "(record.txt and play.txt unless param.txt names others), the tracks they list, and the\n"
-    "takes, backups and mixes it makes. Type + at its prompt for the commands; they are\n"
-    "described in docs/commands.md of its sources.\n"
+    "takes, backups and mixes it makes. Type + at its prompt for the commands; man tapeloom\n"
+    "describes them, the files and how to choose a device.\n"
     "\n"
     "  --help     print this text\n"
     "  --version  print the version\n";

@@ -262,6 +262,7 @@ TEST(CommandLine, KnownWordsAnswerAndAnyOtherIsRefusedWithoutStartingASession) {
     } else if (c.usageOnStandardOutput) {
       EXPECT_EQ(run.out.rfind("Usage: tapeloom [--help | --version]\n", 0), 0u) << run.out;
       EXPECT_NE(run.out.find("param.txt"), std::string::npos);
+      EXPECT_NE(run.out.find("man tapeloom"), std::string::npos);
       EXPECT_EQ(run.err, "");
     } else {
       EXPECT_EQ(run.out, "");
