@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf demo bench soak install format clean
+.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf test-deb deb demo bench soak install format clean
 
 all: build
 
@@ -23,7 +23,7 @@ build: deps
 # The whole suite four times: native, under AddressSanitizer and UndefinedBehaviorSanitizer,
 # as a Release build, and cross-built for 32-bit ARM running under qemu. Any failure fails the
 # target.
-test: check test-native test-sanitize test-release test-armhf
+test: check test-native test-sanitize test-release test-armhf test-deb
 
 # The structure the code keeps: includes run from higher layers to lower ones only
 # (docs/architecture.md), and every source file is formatted as `make format` leaves it.
@@ -51,6 +51,24 @@ test-armhf: deps-armhf
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/armhf-toolchain.cmake
 	cmake --build $(BUILD)/armhf
 	cd $(BUILD)/armhf && $(CTEST)
+
+# Debian packages for amd64 and, through the cross toolchain, armhf: $(BUILD)/deb-*/tapeloom_*.deb.
+DEB_CONFIGURE = $(CMAKE_CONFIGURE) -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_PACKAGE=ON \
+  -DCMAKE_INSTALL_PREFIX=/usr
+deb: deps-armhf
+	@scripts/install-deps.sh package
+	$(DEB_CONFIGURE) -B $(BUILD)/deb-amd64
+	cmake --build $(BUILD)/deb-amd64
+	cd $(BUILD)/deb-amd64 && cpack
+	$(DEB_CONFIGURE) -B $(BUILD)/deb-armhf -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/armhf-toolchain.cmake
+	cmake --build $(BUILD)/deb-armhf
+	cd $(BUILD)/deb-armhf && cpack
+
+# Both packages as a user meets them: lintian finds no error, and the program unpacked from
+# each plays and records on the simulated card (the armhf one under qemu).
+test-deb: deb
+	scripts/check-deb.sh $(BUILD)/deb-amd64/tapeloom_*_amd64.deb
+	scripts/check-deb.sh $(BUILD)/deb-armhf/tapeloom_*_armhf.deb
 
 # Only what the demo needs: the build tools, the ALSA headers and sox; the program alone is
 # built (no tests), so the first prompt comes in seconds.

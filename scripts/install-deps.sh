@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
-# Usage: scripts/install-deps.sh [native|demo|armhf|fuzz|soak]...   (default: native)
+# Usage: scripts/install-deps.sh [native|demo|armhf|fuzz|soak|package]...   (default: native)
 #   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format,
 #           groff (the manual page's check)
 #   demo:   only what `make demo` needs: compiler, CMake, Ninja, ALSA headers, sox
-#   armhf:  the armhf cross toolchain, armhf ALSA and GoogleTest, qemu-user-static
+#   armhf:  the armhf cross toolchain, armhf ALSA, GoogleTest and libstdc++, qemu-user-static
 #   fuzz:   clang 14 and its runtime libraries (libFuzzer, the sanitizers), for `make fuzz`
 #   soak:   the JACK server and ALSA's JACK plugin, for the paced card of `make soak`
+#   package: dpkg-shlibdeps and lintian, for the Debian packages of `make deb`
 set -euo pipefail
 
 native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format groff-base)
 demo_pkgs=(g++ cmake ninja-build make libasound2-dev sox)
-armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf qemu-user-static)
+armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user-static)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 soak_pkgs=(jackd2 libasound2-plugins)
+package_pkgs=(dpkg-dev lintian)
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(native)
@@ -27,7 +29,8 @@ for g in "${groups[@]}"; do
     armhf) wanted+=("${armhf_pkgs[@]}"); need_armhf_arch=1 ;;
     fuzz) wanted+=("${fuzz_pkgs[@]}") ;;
     soak) wanted+=("${soak_pkgs[@]}") ;;
-    *) echo "install-deps: unknown group '$g' (native, demo, armhf, fuzz or soak)" >&2; exit 2 ;;
+    package) wanted+=("${package_pkgs[@]}") ;;
+    *) echo "install-deps: unknown group '$g' (native, demo, armhf, fuzz, soak or package)" >&2; exit 2 ;;
   esac
 done
 
