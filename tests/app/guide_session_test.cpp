@@ -79,11 +79,11 @@ TEST(Guide, ItsSessionRunsAsWrittenOnTheSimulatedCard) {
   ASSERT_GE(typedBlocks, 5) << "the guide's session was not found";
   ASSERT_TRUE(session.Exists("param.txt") && session.Exists("play.txt") && session.Exists("record.txt"));
 
-  // The tracks of the guide's playlist, and 20 s of what the inputs hear.
+  // The tracks of the guide's playlist, and a minute of what the inputs hear.
   WriteBytes(session / "bass.wav", Tone(30 * 48000, 110.0));
   WriteBytes(session / "keys.wav", Tone(30 * 48000, 440.0));
   std::vector<std::int32_t> input;
-  for (std::int64_t f = 0; f < 20 * 48000; ++f) {
+  for (std::int64_t f = 0; f < 60 * 48000; ++f) {
     input.push_back(static_cast<std::int32_t>(f % 4000) * 100 - 200000);
     input.push_back(static_cast<std::int32_t>(f % 3000) * 150 - 225000);
   }
