@@ -53,6 +53,7 @@ struct SessionSettings {
   float aud = 3.0f;        // audition length, seconds, never negative
   float xfade = 0.0f;      // crossfade, milliseconds
   int odcomp = 4;          // output delay compensation, device periods
+  int latcomp = 0;         // the card's own latency, frames, as "cal" measured it; signed
   int mix = 0;             // mix mode 0..3
   int meter = -30;         // floor of the meter range, dB; 0 = meter off
   int tmode = 0;           // 0 seconds, 1 measure.beat

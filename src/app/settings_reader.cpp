@@ -110,6 +110,8 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       s.mem = DecimalOrZero(cursor.LastField());
     } else if (*key == "odcomp") {
       s.odcomp = DecimalOrZero(cursor.LastField());
+    } else if (*key == "latcomp") {
+      s.latcomp = DecimalOrZero(cursor.LastField());
     } else if (*key == "v" || *key == "p") {
       const int track = DecimalOrZero(cursor.IndexField());
       if (IsTrackOf(track, s)) {

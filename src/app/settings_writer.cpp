@@ -53,6 +53,7 @@ std::string ComposeSettingsText(const SessionSettings& s) {
   AppendFormat(text, "tempo\t%.2f\n", static_cast<double>(s.tempo));
   AppendFormat(text, "sig\t%i\n", s.sig);
   AppendFormat(text, "safe\t%i\n", s.safe);
+  AppendFormat(text, "latcomp\t%i\n", s.latcomp);
 
   const int tracks = s.ch < kMaxTracks ? s.ch : kMaxTracks;
   text += "\nVolume Settings:\n";

@@ -15,6 +15,7 @@
 #include "time/time_base.h"
 #include "tracks/list_files.h"
 #include "tracks/run_lists.h"
+#include "wave/sample_encoding.h"
 #include "wave/wave_file.h"
 #include "wave/wave_header.h"
 #include "wave/wave_readers.h"
@@ -40,7 +41,8 @@ class TransportRun {
         period_(context.port.PeriodFrames()),
         plays_(request.plays()),
         records_(request.records()),
-        recordOnly_(records_ && !plays_) {}
+        recordOnly_(records_ && !plays_),
+        loop_(request.kind == RunKind::kCalibrate ? request.calibration : nullptr) {}
 
   void Execute() {
     if (!Prepare()) return;
@@ -58,6 +60,7 @@ class TransportRun {
 
   // Returns false when the run is cancelled before it starts.
   bool Prepare() {
+    if (loop_ != nullptr) return PrepareCalibration();
     busCount_ = s_.mix == 2 ? s_.outputs / 2 : (s_.mix == 3 ? s_.ch / 2 : 0);
     RunListRequest lists{.plays = plays_,
                          .records = records_,
@@ -90,6 +93,20 @@ class TransportRun {
     }
     PrintTitles();
     if (s_.int_ == 1) PrintPoints();
+    return true;
+  }
+
+  // A calibration run plays no track and creates no take: its signal goes to one output and one
+  // input is captured into memory.
+  bool PrepareCalibration() {
+    stop_ = s_.o;
+    recordLength_ = static_cast<std::int64_t>(s_.o) - s_.e;
+    loop_->captured.clear();
+    loop_->xruns = 0;
+    if (loop_->input < 0 || loop_->input >= s_.inputs || loop_->output < 0 || loop_->output >= s_.outputs) return false;
+    const std::size_t input = static_cast<std::size_t>(loop_->input);
+    lists_.armedInputs[input] = 1;
+    recording_[input] = 1;
     return true;
   }
 
@@ -159,6 +176,7 @@ class TransportRun {
         break;
       case RunKind::kMonitorArmed:
       case RunKind::kMonitorAll: std::puts("Monitoring Input Peaks..."); break;
+      case RunKind::kCalibrate: break;  // the calibration prints its own lines
     }
   }
 
@@ -222,7 +240,7 @@ class TransportRun {
     buffers_.ClearAll();
     startPosition_ = StartPosition();
     readPosition_ = startPosition_;
-    if (s_.mix >= 1 && s_.mix <= 3) {
+    if (loop_ == nullptr && s_.mix >= 1 && s_.mix <= 3) {
       SetVolume(s_.p, s_.v, context_.gains.left, context_.gains.right, s_.ch, lists_.activeTracks, kTrackGainScale);
     }
     port_.Drain(PcmDirection::Playback);
@@ -230,13 +248,7 @@ class TransportRun {
     if (records_ || request_.monitors()) port_.Prepare(PcmDirection::Capture);
     if (plays_) port_.Prepare(PcmDirection::Playback);
     clockInterval_ = ClockInterval(s_.clock, s_.sr);
-    // The latency to cover before what is captured lines up with what is heard: the playback
-    // buffer, the silent block every run starts with, and the output delay compensation when
-    // playback starts before the record start.
-    captureDelay_ =
-        static_cast<std::int64_t>(port_.PlayBufferFrames() / period_ + (s_.i != s_.e ? s_.odcomp : 0)) * period_ +
-        kBlockFrames;
-    captureCounter_ = plays_ ? 0 : captureDelay_;
+    if (plays_ && records_) PlaceCaptureStart();
     if (request_.kind == RunKind::kAudition) {
       lists_.replacedTracks.fill(0);
       trackStartOffset_ = request_.trackStartOffsets;
@@ -248,6 +260,35 @@ class TransportRun {
     ChooseCycle();
   }
 
+  // Where the capture of a run that plays starts, so that a take holds what was heard at the
+  // record start from its first frame on. The frame of the record start is the record start's
+  // distance from the play start into the stream, after the silent block every run begins with.
+  // It reaches the inputs once the playback buffer is played out before it, plus what the card
+  // itself adds (its converters, its transport), which the session knows only as `latcomp`,
+  // measured by "cal". A run whose playback starts before the record start also waits the
+  // output delay compensation, `odcomp` periods, less the silent block and one period: with the
+  // values before any calibration, this is the capture start of every recorder of this kind.
+  // The capture starts after the write that ends on the last period boundary before that
+  // point, and the frames it captures before the point are dropped; the take keeps its length.
+  void PlaceCaptureStart() {
+    const std::int64_t period = period_;
+    const std::int64_t bufferFrames = port_.PlayBufferFrames() / period_ * period;
+    const std::int64_t recordStartFrame = static_cast<std::int64_t>(s_.e) - startPosition_ + kBlockFrames;
+    std::int64_t target = recordStartFrame + bufferFrames + s_.latcomp;
+    if (s_.i != s_.e) target += (std::int64_t{s_.odcomp} - 1 - (kBlockFrames + period - 1) / period) * period;
+    // Never before the playback buffer is full and running, where nothing lines up yet, and
+    // never so late that a mistyped setting keeps the run from ever recording (ten seconds).
+    target = std::min(target, recordStartFrame + bufferFrames + std::int64_t{s_.sr} * 10);
+    const std::int64_t earliest = bufferFrames + period;
+    if (target < earliest) {
+      captureStart_ = earliest;
+      captureSkip_ = 0;
+    } else {
+      captureStart_ = target / period * period;
+      captureSkip_ = static_cast<int>(target - captureStart_);
+    }
+  }
+
   // --- The cycles, one for each kind of run, chosen once.
 
   void ChooseCycle() {
@@ -255,7 +296,8 @@ class TransportRun {
       case RunKind::kPlay:
       case RunKind::kPlaySoloed:
       case RunKind::kAudition: cycle_ = &TransportRun::PlayCycle; break;
-      case RunKind::kPlayAndRecord: cycle_ = &TransportRun::PlayAndRecordCycle; break;
+      case RunKind::kPlayAndRecord:
+      case RunKind::kCalibrate: cycle_ = &TransportRun::PlayAndRecordCycle; break;
       case RunKind::kRecord: cycle_ = &TransportRun::RecordCycle; break;
       case RunKind::kMonitorArmed:
       case RunKind::kMonitorAll: cycle_ = &TransportRun::MonitorPeriod; break;
@@ -277,13 +319,21 @@ class TransportRun {
     PlayPeriod(frames);
   }
 
-  // Until the device latency is counted, whole periods are written without asking the device;
-  // from then on one period is captured per cycle.
+  // Until the capture starts, whole periods are written without asking the device; from then
+  // on one period is captured per cycle. What a cycle writes goes on into the next block when
+  // this one ends first, so that playback keeps pace with the capture whatever the period.
   void PlayAndRecordCycle() {
-    const int frames = PlayableFrames(countingStarted_ ? period_ : port_.AvailUpdate(PcmDirection::Playback));
-    ShowPlayProgress(true);
-    PlayPeriod(frames);
-    if (captureCounter_ >= captureDelay_) {
+    snd_pcm_sframes_t wanted = countingStarted_ ? period_ : port_.AvailUpdate(PcmDirection::Playback);
+    // Unsigned, so that an error code also becomes a whole period.
+    if (static_cast<snd_pcm_uframes_t>(wanted) > static_cast<snd_pcm_uframes_t>(period_)) wanted = period_;
+    int frames = static_cast<int>(wanted);
+    if (loop_ == nullptr) ShowPlayProgress(true);
+    do {
+      const int piece = std::min(frames, kBlockFrames - blockIndex_);
+      PlayPeriod(piece);
+      frames -= piece;
+    } while (frames > 0);
+    if (framesPlayed_ >= captureStart_) {
       CapturePeriod();
       countingStarted_ = false;
     }
@@ -328,7 +378,7 @@ class TransportRun {
     if (readPending_) ReadPlayBlock();
     const snd_pcm_sframes_t result = port_.WriteN(channels, static_cast<snd_pcm_uframes_t>(frames));
     blockIndex_ += frames;
-    if (countingStarted_ && readPosition_ + blockIndex_ >= s_.e) captureCounter_ += frames;
+    framesPlayed_ += frames;
     if (blockIndex_ == kBlockFrames) {
       currentPlaySet_ = 1 - currentPlaySet_;
       blockIndex_ = 0;
@@ -372,6 +422,10 @@ class TransportRun {
 
   void ReadPlayBlock() {
     const int set = 1 - currentPlaySet_;
+    if (loop_ != nullptr) {
+      ReadSignalBlock(set);
+      return;
+    }
     const std::int64_t punchFrame = s_.e > readPosition_ ? s_.e - readPosition_ : 0;
     for (int t = 0; t < s_.ch && t < kMaxTracks; ++t) {
       const std::size_t ti = static_cast<std::size_t>(t);
@@ -394,6 +448,20 @@ class TransportRun {
       context_.mixer.MixMultiple(block, s_.ch, lists_.activeTracks, context_.gains.left, context_.gains.right,
                                  mixPeaks_, s_.busActive, s_.busAssign, busCount_, s_.busGain, s_.mix);
     }
+  }
+
+  // The calibration signal's frames of the block starting at readPosition_, on its output;
+  // every other output is silent.
+  void ReadSignalBlock(int set) {
+    for (int c = 0; c < s_.outputs && c < buffers_.rows(); ++c)
+      std::memset(buffers_.PlayRow(set, c), 0, kMixRegionBytes);
+    unsigned char* row = buffers_.PlayRow(set, loop_->output);
+    const std::int64_t length = static_cast<std::int64_t>(loop_->signal.size());
+    for (int f = 0; f < kBlockFrames; ++f) {
+      const std::int64_t at = readPosition_ + f - loop_->signalStart;
+      if (at >= 0 && at < length) PackSample24(loop_->signal[static_cast<std::size_t>(at)], row + f * kBytesPerFrame);
+    }
+    readPosition_ += kBlockFrames;
   }
 
   // One track's frames of the block starting at readPosition_: the file's frames where it has
@@ -431,6 +499,17 @@ class TransportRun {
     int remaining = period_;
     bool lost = false;
     snd_pcm_sframes_t fault = 0;
+    if (captureSkip_ > 0) {
+      // The first frames of the capture came in before the record start: they are read into
+      // the block's start, where the next frames are read over them.
+      remaining -= captureSkip_;
+      ReadCapture(recordIndex_, captureSkip_, lost, fault);
+      captureSkip_ = 0;
+      if (fault < 0) {
+        DeviceFault(PcmDirection::Capture, fault);
+        if (stopNow_) return;
+      }
+    }
     while (remaining > 0) {
       const int frames = std::min(remaining, kBlockFrames - recordIndex_);
       const int at = recordIndex_;
@@ -493,6 +572,10 @@ class TransportRun {
   // more than the planned length.
   void WriteRecordBlock(int frames = kBlockFrames) {
     const std::int64_t n = std::min<std::int64_t>(recordLength_ - framesWritten_, frames);
+    if (loop_ != nullptr) {
+      KeepCapturedBlock(n);
+      return;
+    }
     bool anyWorking = false;
     bool anyRecording = false;
     for (int k = 0; k < s_.inputs && k < kMaxTracks; ++k) {
@@ -531,6 +614,17 @@ class TransportRun {
     }
     // A recording goes on after a take fails only while another take still works.
     if (anyRecording && !anyWorking) recordingDone_ = true;
+  }
+
+  // A calibration run keeps its input's frames in memory, as a take would hold them.
+  void KeepCapturedBlock(std::int64_t n) {
+    if (n <= 0) {
+      recordingDone_ = true;
+      return;
+    }
+    const unsigned char* row = buffers_.RecordRow(currentRecordSet_, loop_->input);
+    for (std::int64_t f = 0; f < n; ++f) loop_->captured.push_back(UnpackSample24(row + f * kBytesPerFrame));
+    framesWritten_ += n;
   }
 
   // Takes have the canonical header they were created with: it is written anew, whole.
@@ -589,8 +683,12 @@ class TransportRun {
 
   void AfterRun() {
     std::printf("\n");
-    if (records_ && s_.peak == 1) PrintInputPeaks(inputPeaks_, recording_, s_.inputs);
-    if (plays_) PrintOutputPeaks(s_.mix, mixPeaks_, s_.busActive);
+    if (loop_ != nullptr) {
+      loop_->xruns = underruns_ + overruns_ + playErrors_.count + captureErrors_.count;
+    } else {
+      if (records_ && s_.peak == 1) PrintInputPeaks(inputPeaks_, recording_, s_.inputs);
+      if (plays_) PrintOutputPeaks(s_.mix, mixPeaks_, s_.busActive);
+    }
     if (underruns_ != 0) std::printf("\nPlay Underruns = %i\n", underruns_);
     if (overruns_ != 0) std::printf("\nRecord Overruns = %i\n", overruns_);
     if (playErrors_.count != 0) {
@@ -602,7 +700,7 @@ class TransportRun {
     // A run stopped before its end keeps in its takes every frame that was captured.
     if (stopNow_ && records_ && recordIndex_ > 0) WriteRecordBlock(recordIndex_);
     for (FileDescriptor& file : playFiles_) file.Close();
-    if (records_) HandOverTakes();
+    if (records_ && loop_ == nullptr) HandOverTakes();
   }
 
   void HandOverTakes() {
@@ -644,6 +742,7 @@ class TransportRun {
   const bool plays_;
   const bool records_;
   const bool recordOnly_;
+  CalibrationLoop* const loop_;  // a calibration run's signal and capture; null for every other run
   void (TransportRun::*cycle_)() = nullptr;
   int busCount_ = 0;
 
@@ -667,8 +766,9 @@ class TransportRun {
   std::int64_t framesWritten_ = 0;
   std::array<std::int64_t, kMaxTracks> takeFrames_{};  // the frames each take holds
   std::int64_t framesAtHeaderUpdate_ = 0;
-  std::int64_t captureDelay_ = 0;
-  std::int64_t captureCounter_ = 0;
+  std::int64_t framesPlayed_ = 0;  // frames written to the playback device in this run
+  std::int64_t captureStart_ = 0;  // a run that plays captures once it has played this many
+  int captureSkip_ = 0;            // frames of the first capture that came before the record start
   bool countingStarted_ = true;
   bool recordingDone_ = false;
   int clockInterval_ = 0;
@@ -696,10 +796,12 @@ class TransportRun {
 
 bool RunRequest::plays() const {
   return kind == RunKind::kPlay || kind == RunKind::kPlaySoloed || kind == RunKind::kPlayAndRecord ||
-         kind == RunKind::kAudition;
+         kind == RunKind::kAudition || kind == RunKind::kCalibrate;
 }
 
-bool RunRequest::records() const { return kind == RunKind::kPlayAndRecord || kind == RunKind::kRecord; }
+bool RunRequest::records() const {
+  return kind == RunKind::kPlayAndRecord || kind == RunKind::kRecord || kind == RunKind::kCalibrate;
+}
 
 bool RunRequest::monitors() const { return kind == RunKind::kMonitorArmed || kind == RunKind::kMonitorAll; }
 

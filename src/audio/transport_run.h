@@ -6,7 +6,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "app/derived_values.h"
 #include "app/session_settings.h"
@@ -29,6 +31,20 @@ enum class RunKind {
   kAudition,       // "aud" of the take menu: the new takes in place of their tracks
   kMonitorArmed,   // "mr": the peaks of the armed inputs
   kMonitorAll,     // "ma": the peaks of every input
+  kCalibrate,      // "cal": a test signal played on one output and captured from one input
+};
+
+// The two ends of a calibration run, which otherwise plays and records as "r" does: the test
+// signal it plays on one output instead of the playlist, and the memory it captures one input
+// into instead of a take. Nothing is read from or written to a file.
+struct CalibrationLoop {
+  int output = 0;  // counted from 0
+  int input = 0;
+  std::vector<std::int32_t> signal;
+  SamplePosition signalStart = 0;  // the position the signal's first frame plays at
+  // What the input held from the record start to the stop, frame for frame, as a take would.
+  std::vector<std::int32_t> captured;
+  int xruns = 0;  // underruns, overruns and failed transfers: the measurement is not to be trusted
 };
 
 // Points that a command moved for its run only; each one given is put back when the run is
@@ -48,6 +64,7 @@ struct RunRequest {
   SamplePosition auditionStopCut = 0;
   std::array<SamplePosition, kMaxTracks> trackStartOffsets{};
   PointsToRestore restore;
+  CalibrationLoop* calibration = nullptr;  // kCalibrate only
 
   bool plays() const;
   bool records() const;

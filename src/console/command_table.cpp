@@ -1,6 +1,7 @@
 #include "console/command_table.h"
 
 #include "app/settings_file.h"
+#include "audio/latency_calibration.h"
 #include "audio/run_commands.h"
 #include "console/help_page.h"
 #include "console/list_selection.h"
@@ -28,6 +29,7 @@ void Exit(Session& s, std::string&) { s.exitRequested = true; }
 void Save(Session& s, std::string&) { Store_Settings(s.settings); }
 void StoreRange(Session& s, std::string&) { StoreRangeCommand(s.settings, s.input); }
 void RecallRange(Session& s, std::string&) { RecallRangeCommand(s.settings, s.input); }
+void Calibrate(Session& s, std::string&) { CalibrateCommand(s.ForRun()); }
 void Play(Session& s, std::string& word) { s.pendingRun = PlayCommand(word); }
 void PromptForPoint(Session& s, std::string& word) { PromptForPointCommand(s.settings, s.input, Period(s), word); }
 void EnterPoint(Session& s, std::string& word) { DirectPointEntryCommand(s.settings, Period(s), word); }
@@ -111,6 +113,7 @@ constexpr CommandTest kCommandTable[] = {
     {35,  Alone, Equals,           {"lr", "lp"},                                ListListing},
     {36,  Alone, Equals,           {"so"},                                      Solo},
     {37,  Alone, Equals,           {"mod"},                                     MixMode},
+    {38,  Alone, Equals,           {"cal"},                                     Calibrate},
 };
 // clang-format on
 

@@ -28,6 +28,7 @@ constexpr const char* kHelpLines[] = {
     "   'safe' to view and change safety mode",
     "   'so' to view and edit solo assignments",
     "   'pre' to set preroll amount",
+    "   'cal' to measure the card's latency with a loopback cable",
     "Transport:",
     "   'i'  'o' or 'e' to set in, out, and record start",
     "   'j'  to jump ahead and 'J' to jump backward",

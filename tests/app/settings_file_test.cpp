@@ -20,7 +20,7 @@ TEST(SettingsReader, ScalarKeysAndTheirRules) {
   const SessionSettings s = Read(
       "dv\thw:2,0\nsr\t96000\ninputs\t8\noutputs\t10\nch\t24\nbuf\t256\nint\t0\nclock\tsc\npeak\tnp\n"
       "i\t1024\no\t2048\ne\t512\nnudge\t0.5000\nproll\t1.250\naud\t4.50\nxfade\t12.5\nmem\t77\n"
-      "odcomp\t2\nmix\t3\nmeter\t-60\ntmode\t1\ntempo\t93.50\nsig\t7\nsafe\t1\n");
+      "odcomp\t2\nmix\t3\nmeter\t-60\ntmode\t1\ntempo\t93.50\nsig\t7\nsafe\t1\nlatcomp\t-37\n");
   EXPECT_EQ(s.dv, "hw:2,0");
   EXPECT_EQ(s.sr, 96000u);
   EXPECT_EQ(s.inputs, 8);
@@ -45,6 +45,7 @@ TEST(SettingsReader, ScalarKeysAndTheirRules) {
   EXPECT_FLOAT_EQ(s.tempo, 93.5f);
   EXPECT_EQ(s.sig, 7);
   EXPECT_EQ(s.safe, 1);
+  EXPECT_EQ(s.latcomp, -37);
 }
 
 TEST(SettingsReader, WordsThatOnlySomeValuesChange) {
@@ -291,7 +292,7 @@ TEST(SettingsWriter, LayoutOfASmallSession) {
   EXPECT_EQ(ComposeSettingsText(s),
             "dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nch\t3\nbuf\t512\nint\t1\nclock\thc\n"
             "peak\tcp\ni\t1024\no\t4096\ne\t2048\nnudge\t0.2500\nproll\t0.000\naud\t3.00\nxfade\t0.0\n"
-            "mem\t99\nodcomp\t4\nmix\t0\nmeter\t-30\ntmode\t0\ntempo\t120.00\nsig\t4\nsafe\t0\n"
+            "mem\t99\nodcomp\t4\nmix\t0\nmeter\t-30\ntmode\t0\ntempo\t120.00\nsig\t4\nsafe\t0\nlatcomp\t0\n"
             "\nVolume Settings:\nv\t1\t0.00\nv\t2\t-6.00\nv\t3\t0.00\n"
             "\nPan Settings:\np\t1\t0\np\t2\t0\np\t3\t-33\n"
             "\nSolo Settings:\nsolo\t2\n"
@@ -349,6 +350,7 @@ SessionSettings FullSession() {
   s.tempo = 140.25f;
   s.sig = 3;
   s.safe = 1;
+  s.latcomp = 1537;
   for (std::size_t t = 0; t < kMaxTracks; ++t) {
     s.v[t] = -static_cast<float>(t % 40) * 0.25f;
     s.p[t] = static_cast<float>(static_cast<int>(t % 201) - 100);
@@ -383,6 +385,8 @@ TEST(SettingsRoundTrip, FullSessionComesBackWhole) {
   EXPECT_EQ(loaded.clock, 2);
   EXPECT_EQ(loaded.peak, 0);
   EXPECT_EQ(loaded.int_, 0);
+  EXPECT_EQ(loaded.odcomp, 6);
+  EXPECT_EQ(loaded.latcomp, 1537);
   EXPECT_FLOAT_EQ(loaded.tempo, stored.tempo);
   EXPECT_EQ(loaded.v, stored.v);
   EXPECT_EQ(loaded.p, stored.p);

@@ -3,6 +3,7 @@
 // that fails chosen transfers the way a card does on an xrun.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -37,16 +38,19 @@ class GrantedPort : public PcmPort {
   int playBuffer_;
 };
 
-// A card with its outputs wired to its inputs: what capture delivers is what the converter is
-// playing at that moment, the frame that was written one playback buffer earlier. Input k
-// hears output k.
+// A card with its outputs wired to its inputs: what capture delivers is what the converter
+// played at that moment, the frame that was written one playback buffer earlier, heard
+// `delay` frames later (what the card's converters and transport add). Input k hears output
+// k, or every input hears output `wiredOutput` when it is given.
 class LoopbackPort : public GrantedPort {
  public:
-  LoopbackPort(int outputs, int inputs, int period, int bufferFrames)
+  LoopbackPort(int outputs, int inputs, int period, int bufferFrames, int delay = 0, int wiredOutput = -1)
       : GrantedPort(period, bufferFrames),
         played_(static_cast<std::size_t>(outputs)),
         inputs_(inputs),
-        buffer_(bufferFrames) {}
+        buffer_(bufferFrames),
+        delay_(delay),
+        wiredOutput_(wiredOutput) {}
 
   int Drain(PcmDirection) override { return 0; }
   int Prepare(PcmDirection direction) override {
@@ -65,7 +69,7 @@ class LoopbackPort : public GrantedPort {
   }
   snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
     if (!started_) {
-      captured_ = written_ - buffer_;  // the frame at the converter when capture starts
+      captured_ = written_ - buffer_ - delay_;  // the frame the inputs hear when capture starts
       started_ = true;
       firstCaptured_ = captured_;
     }
@@ -73,15 +77,20 @@ class LoopbackPort : public GrantedPort {
       auto* bytes = static_cast<unsigned char*>(channels[k]);
       for (snd_pcm_uframes_t f = 0; f < frames; ++f) {
         const std::int64_t at = captured_ + static_cast<std::int64_t>(f);
+        const int heard = wiredOutput_ >= 0 ? wiredOutput_ : k;
         const auto& source =
-            static_cast<std::size_t>(k) < played_.size() ? played_[static_cast<std::size_t>(k)] : empty_;
-        Pack(at >= 0 && at < static_cast<std::int64_t>(source.size()) ? source[static_cast<std::size_t>(at)] : 0,
-             bytes + 3 * f);
+            static_cast<std::size_t>(heard) < played_.size() ? played_[static_cast<std::size_t>(heard)] : empty_;
+        const std::int32_t sample =
+            at >= 0 && at < static_cast<std::int64_t>(source.size()) ? source[static_cast<std::size_t>(at)] : 0;
+        Pack(std::clamp<std::int64_t>(std::int64_t{sample} * gain, -8388608, 8388607), bytes + 3 * f);
       }
     }
     captured_ += static_cast<std::int64_t>(frames);
     return static_cast<snd_pcm_sframes_t>(frames);
   }
+
+  // The loop's gain: 0 for a cable that is not plugged in; anything loud is clipped at full scale.
+  int gain = 1;
 
   const std::vector<std::int32_t>& Played(int channel) const { return played_[static_cast<std::size_t>(channel)]; }
   std::int64_t FirstCapturedFrame() const { return firstCaptured_; }
@@ -91,6 +100,8 @@ class LoopbackPort : public GrantedPort {
   std::vector<std::int32_t> empty_;
   int inputs_;
   int buffer_;
+  int delay_;
+  int wiredOutput_;
   std::int64_t written_ = 0;
   std::int64_t captured_ = 0;
   std::int64_t firstCaptured_ = -1;

@@ -89,6 +89,7 @@ const std::string kHelpPage =
     "   'safe' to view and change safety mode\n"
     "   'so' to view and edit solo assignments\n"
     "   'pre' to set preroll amount\n"
+    "   'cal' to measure the card's latency with a loopback cable\n"
     "Transport:\n"
     "   'i'  'o' or 'e' to set in, out, and record start\n"
     "   'j'  to jump ahead and 'J' to jump backward\n"

@@ -5,6 +5,7 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "audio/alsa_port.h"
+#include "audio/latency_calibration.h"
 #include "mix/gains.h"
 
 namespace tapeloom::test {
@@ -22,19 +23,34 @@ void RunBench::Start(const std::string& settingsText, const std::string& input) 
 
 int RunBench::period() const { return settings_->buf; }
 
+RunContext RunBench::Context(PcmPort& port) {
+  return {.settings = *settings_,
+          .input = input_->get(),
+          .port = port,
+          .buffers = *buffers_,
+          .mixer = mixer_,
+          .gains = gains_,
+          .meterState = meterState_,
+          .meterScale = meterScale_,
+          .takes = takes_};
+}
+
 std::string RunBench::Run(PcmPort& port, const RunRequest& request) {
-  const RunContext context{.settings = *settings_,
-                           .input = input_->get(),
-                           .port = port,
-                           .buffers = *buffers_,
-                           .mixer = mixer_,
-                           .gains = gains_,
-                           .meterState = meterState_,
-                           .meterScale = meterScale_,
-                           .takes = takes_};
   testing::internal::CaptureStdout();
-  RunTransport(context, request);
+  RunTransport(Context(port), request);
   return testing::internal::GetCapturedStdout();
+}
+
+std::string RunBench::Calibrate(PcmPort& port, const std::string& answers) {
+  input_ = std::make_unique<TypedInput>(answers);
+  testing::internal::CaptureStdout();
+  bool ended = false;
+  try {
+    CalibrateCommand(Context(port));
+  } catch (const InputEnded&) {
+    ended = true;  // a question found no answer
+  }
+  return testing::internal::GetCapturedStdout() + (ended ? "<end of input>" : "");
 }
 
 }  // namespace tapeloom::test

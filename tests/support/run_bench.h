@@ -37,6 +37,9 @@ class RunBench {
   // Runs the transport on the port with everything it prints captured.
   std::string Run(PcmPort& port, const RunRequest& request);
 
+  // Runs "cal" on the port with these answers typed, with everything it prints captured.
+  std::string Calibrate(PcmPort& port, const std::string& answers);
+
   SessionSettings& settings() { return *settings_; }
   TakeState& takes() { return takes_; }
   TransportBuffers& buffers() { return *buffers_; }
@@ -52,6 +55,8 @@ class RunBench {
   MeterState meterState_;
   MeterScale meterScale_;
   TakeState takes_;
+
+  RunContext Context(PcmPort& port);
 };
 
 }  // namespace tapeloom::test
