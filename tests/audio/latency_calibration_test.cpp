@@ -8,6 +8,7 @@
 
 #include "audio/latency_probe.h"
 #include "audio/test_ports.h"
+#include "console/session_signals.h"
 #include "support/run_bench.h"
 #include "support/wave_builder.h"
 #include "time/time_base.h"
@@ -121,13 +122,16 @@ TEST(LatencyCalibration, ASignalThatDoesNotComeBackAsPlayedChangesNothing) {
     int xrunAtRead;   // the capture read that overruns (-1: none)
     const char* answers;
     const char* says;
+    int interruptAtRead = -1;  // the capture read during which Ctrl-C comes
   };
+  CatchSessionSignals();
   const Case cases[] = {
       {"no cable", 0, -1, -1, "1 1 y\n",
        "No test signal came back on input 1: check the cable from output 1 to input 1"},
       {"the cable on the other output", 1, 1, -1, "1 1 y\n", "No test signal came back on input 1"},
       {"clipped", 20, -1, -1, "1 1 y\n", "Input 1 clipped: the test signal came back too loud to be measured."},
       {"an overrun", 1, -1, 40, "1 1 y\n", "The measurement was disturbed: 1 xruns or device errors."},
+      {"Ctrl-C", 1, -1, -1, "1 1 y\n", "The calibration was stopped before its end.", 60},
       {"an output the card lacks", 1, -1, -1, "3\n", "There is no output 3: the card has 2.\nNothing was changed.\n"},
       {"an input the card lacks", 1, -1, -1, "1 0\n", "There is no input 0: the card has 2.\nNothing was changed.\n"},
   };
@@ -140,6 +144,7 @@ TEST(LatencyCalibration, ASignalThatDoesNotComeBackAsPlayedChangesNothing) {
     FaultPort port(card, {},
                    c.xrunAtRead < 0 ? std::map<int, snd_pcm_sframes_t>{}
                                     : std::map<int, snd_pcm_sframes_t>{{c.xrunAtRead, -EPIPE}});
+    port.interruptAtRead = c.interruptAtRead;
     const std::string out = run.Calibrate(port, c.answers);
     EXPECT_NE(out.find(c.says), std::string::npos) << out;
     EXPECT_NE(out.find("Nothing was changed.\n"), std::string::npos) << out;
