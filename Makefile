@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf test-deb deb demo bench soak install format clean
+.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf test-deb deb demo bench soak soak-latency install format clean
 
 all: build
 
@@ -93,6 +93,14 @@ soak: deps
 	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
 	cmake --build $(BUILD)/bench --target tapeloom
 	bench/soak.sh $(BUILD)/bench/tapeloom
+
+# Latency calibration on the paced card (opt-in, about 20 s): "cal" with output 1 looped to
+# input 1 inside the JACK server, then takes that must hold a played track on their exact frame.
+soak-latency: deps
+	@scripts/install-deps.sh soak
+	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
+	cmake --build $(BUILD)/bench --target tapeloom
+	bench/soak_latency.sh $(BUILD)/bench/tapeloom
 
 # The program, its manual page and the documentation under $(DESTDIR)$(PREFIX).
 PREFIX ?= /usr/local

@@ -14,7 +14,7 @@ native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark
 demo_pkgs=(g++ cmake ninja-build make libasound2-dev sox)
 armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user-static)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
-soak_pkgs=(jackd2 libasound2-plugins)
+soak_pkgs=(jackd2 libasound2-plugins python3)
 package_pkgs=(dpkg-dev lintian)
 
 groups=("$@")

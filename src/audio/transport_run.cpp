@@ -260,33 +260,32 @@ class TransportRun {
     ChooseCycle();
   }
 
-  // Where the capture of a run that plays starts, so that a take holds what was heard at the
-  // record start from its first frame on. The frame of the record start is the record start's
-  // distance from the play start into the stream, after the silent block every run begins with.
-  // It reaches the inputs once the playback buffer is played out before it, plus what the card
-  // itself adds (its converters, its transport), which the session knows only as `latcomp`,
-  // measured by "cal". A run whose playback starts before the record start also waits the
-  // output delay compensation, `odcomp` periods, less the silent block and one period: with the
-  // values before any calibration, this is the capture start of every recorder of this kind.
-  // The capture starts after the write that ends on the last period boundary before that
-  // point, and the frames it captures before the point are dropped; the take keeps its length.
+  // Where the take of a run that plays begins in what the inputs capture, so that it holds what
+  // was heard at the record start from its first frame on. The frame of the record start is
+  // the record start's distance from the play start into the stream, after the silent block
+  // every run begins with. It reaches the inputs once the playback buffer is played out before
+  // it, plus what the card itself adds (its converters, its transport), which the session knows
+  // only as `latcomp`, measured by "cal". A run whose playback starts before the record start
+  // also waits the output delay compensation, `odcomp` periods, less the silent block and one
+  // period: with the values before any calibration, the take begins where it always did.
+  //
+  // The capture starts right after the write that fills the playback buffer, before any write
+  // has had to wait for the device: only there does its first frame stand in a fixed relation
+  // to the frames played. (Started after a write that waited, it can fall into either of two
+  // periods of a card whose playback and capture run on separate clocks or callbacks, and takes
+  // land a period off from one run to the next.) The frames it captures before the take
+  // begins are dropped; the take keeps its length.
   void PlaceCaptureStart() {
     const std::int64_t period = period_;
-    const std::int64_t bufferFrames = port_.PlayBufferFrames() / period_ * period;
+    const std::int64_t bufferFrames = std::max<std::int64_t>(port_.PlayBufferFrames() / period_, 1) * period;
     const std::int64_t recordStartFrame = static_cast<std::int64_t>(s_.e) - startPosition_ + kBlockFrames;
     std::int64_t target = recordStartFrame + bufferFrames + s_.latcomp;
     if (s_.i != s_.e) target += (std::int64_t{s_.odcomp} - 1 - (kBlockFrames + period - 1) / period) * period;
-    // Never before the playback buffer is full and running, where nothing lines up yet, and
-    // never so late that a mistyped setting keeps the run from ever recording (ten seconds).
+    // Never before the capture starts, and never so late that a mistyped setting keeps the run
+    // from ever recording (ten seconds).
     target = std::min(target, recordStartFrame + bufferFrames + std::int64_t{s_.sr} * 10);
-    const std::int64_t earliest = bufferFrames + period;
-    if (target < earliest) {
-      captureStart_ = earliest;
-      captureSkip_ = 0;
-    } else {
-      captureStart_ = target / period * period;
-      captureSkip_ = static_cast<int>(target - captureStart_);
-    }
+    captureStart_ = bufferFrames;
+    captureSkip_ = std::max<std::int64_t>(target - bufferFrames, 0);
   }
 
   // --- The cycles, one for each kind of run, chosen once.
@@ -500,11 +499,12 @@ class TransportRun {
     bool lost = false;
     snd_pcm_sframes_t fault = 0;
     if (captureSkip_ > 0) {
-      // The first frames of the capture came in before the record start: they are read into
-      // the block's start, where the next frames are read over them.
-      remaining -= captureSkip_;
-      ReadCapture(recordIndex_, captureSkip_, lost, fault);
-      captureSkip_ = 0;
+      // Frames captured before the take begins: read into the block's start, where the next
+      // frames are read over them. A period lost to an overrun counts as dropped, in its place.
+      const int skip = static_cast<int>(std::min<std::int64_t>(captureSkip_, period_));
+      remaining -= skip;
+      ReadCapture(recordIndex_, skip, lost, fault);
+      captureSkip_ -= skip;
       if (fault < 0) {
         DeviceFault(PcmDirection::Capture, fault);
         if (stopNow_) return;
@@ -768,7 +768,7 @@ class TransportRun {
   std::int64_t framesAtHeaderUpdate_ = 0;
   std::int64_t framesPlayed_ = 0;  // frames written to the playback device in this run
   std::int64_t captureStart_ = 0;  // a run that plays captures once it has played this many
-  int captureSkip_ = 0;            // frames of the first capture that came before the record start
+  std::int64_t captureSkip_ = 0;   // frames captured before the take begins, still to drop
   bool countingStarted_ = true;
   bool recordingDone_ = false;
   int clockInterval_ = 0;

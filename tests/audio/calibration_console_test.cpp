@@ -12,16 +12,19 @@ namespace tapeloom::test {
 namespace {
 
 // With 1024-frame periods at 48 kHz and the settings before any calibration, each capture
-// keeps 37657 frames (the clicks are looked for 6496 frames after its start, where they land
-// when the take is on its exact frame) and reads 45056 frames from the card: eleven blocks
-// of 4096. The second capture starts where the first stopped reading.
+// keeps 37657 frames, in which the clicks land 6496 frames after the start when the take is
+// on its exact frame. A capture starts when the playback buffer is full and drops what comes
+// before the take: 4 periods in the first (the play start at the record start), 27 in the
+// second (the play start 24 periods earlier). The first reads 4096 + 45056 frames (eleven
+// blocks of 4096) from the card; the second starts where it stopped.
 constexpr std::int64_t kLead = 6496;
-constexpr std::int64_t kCaptureReads = 45056;
+constexpr std::int64_t kFirstTake = 4096;
+constexpr std::int64_t kSecondTake = 4096 + 45056 + 27648;
 
 // Two inputs, interleaved; the clicks on input 1 at these stream frames.
 void CardInputWithClicksAt(const ConsoleSession& session, std::initializer_list<std::int64_t> starts, int level) {
   const ClickTrain train = MakeClickTrain(48000);
-  std::vector<std::int32_t> samples(static_cast<std::size_t>(2 * 3 * kCaptureReads), 0);
+  std::vector<std::int32_t> samples(static_cast<std::size_t>(2 * (kSecondTake + 45056)), 0);
   for (const std::int64_t start : starts) {
     for (const int click : train.clicks) samples[static_cast<std::size_t>(2 * (start + click))] = level;
   }
@@ -37,7 +40,7 @@ class CalibrationConsole : public ConsoleTest {
 
 TEST_F(CalibrationConsole, MeasuresAsksAndStoresWhatSSaves) {
   // The first take lands 100 frames late, the second 1124: one period more.
-  CardInputWithClicksAt(session, {kLead + 100, kCaptureReads + kLead + 1124}, kClickLevel / 2);
+  CardInputWithClicksAt(session, {kFirstTake + kLead + 100, kSecondTake + kLead + 1124}, kClickLevel / 2);
   const std::string out = Calibrate("cal\n1\n1\ny\ns\nx\n");
   EXPECT_NE(out.find("Round-trip latency: 4196 frames (87.42 ms at 48000 Hz)\n"
                      "With odcomp 4 and latcomp 0 a take lands:\n"
@@ -61,9 +64,9 @@ TEST_F(CalibrationConsole, NothingChangesWhenTheSignalIsNotThereOrTheAnswerIsNo)
   };
   const Case cases[] = {
       {"no cable", {}, 0, "cal\n1\n1\ns\nx\n", "No test signal came back on input 1"},
-      {"clipped", {kLead}, 8388607, "cal\n1\n1\ns\nx\n", "Input 1 clipped"},
+      {"clipped", {kFirstTake + kLead}, 8388607, "cal\n1\n1\ns\nx\n", "Input 1 clipped"},
       {"answered no",
-       {kLead + 5, kCaptureReads + kLead + 5},
+       {kFirstTake + kLead + 5, kSecondTake + kLead + 5},
        kClickLevel,
        "cal\n-\nd\nn\ns\nx\n",
        "Store it for this session? (y,n) Nothing was changed.\n"},

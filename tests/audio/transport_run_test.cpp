@@ -269,7 +269,7 @@ TEST_F(TransportRunTest, DeviceFailuresAreCountedAndReportedAndAGoneDeviceEndsTh
   const std::string gone = "No such device";
   // clang-format off
   const std::vector<Case> cases = {
-      {"an I/O error each way", RunKind::kPlayAndRecord, {{2, -EIO}}, {{0, -EIO}}, 0, -ENOSYS, 0,
+      {"an I/O error each way", RunKind::kPlayAndRecord, {{2, -EIO}}, {{4, -EIO}}, 0, -ENOSYS, 0,
        {"\nPlayback errors = 1 (" + io + ")\n", "\nRecording errors = 1 (" + io + ")\n"}, 2, 2, 0, 8192},
       {"two errors: both counted, the last one said", RunKind::kRecord, {}, {{1, -EIO}, {4, -EBADFD}}, 0, -ENOSYS, 0,
        {"\nRecording errors = 2 (File descriptor in bad state)\n"}, 0, 3, 0, 8192},
@@ -331,8 +331,10 @@ TEST_F(TransportRunTest, DeviceFailuresAreCountedAndReportedAndAGoneDeviceEndsTh
     const std::vector<std::int32_t> samples = TakeSamples(run / take);
     ASSERT_EQ(samples.size(), static_cast<std::size_t>(c.takeFrames));
     if (loopback) {
-      // The first period's read failed: it is silent, never what the block held before.
-      for (std::size_t j = 0; j < 1024; ++j) ASSERT_EQ(samples[j], c.reads.contains(0) ? 0 : samples[j]);
+      // The capture starts when the playback buffer is full, four periods before the take
+      // begins; the take's first period is the fifth read. Where it failed, the take is silent,
+      // never what the block held before.
+      for (std::size_t j = 0; j < 1024; ++j) ASSERT_EQ(samples[j], c.reads.contains(4) ? 0 : samples[j]);
       continue;
     }
     // Each failed read leaves its period silent; the other periods hold the frames captured, in
