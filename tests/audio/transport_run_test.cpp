@@ -76,6 +76,9 @@ TEST_F(TransportRunTest, PunchInAfterThePlayStartIsAlignedByTheOutputDelayCompen
     run.settings().odcomp = odcomp;
     LoopbackPort card(2, 2, run.period(), run.playBuffer());
     run.Run(card, {.kind = RunKind::kPlayAndRecord});
+    // The capture starts right after the write that fills the playback buffer, before any
+    // write waits for the device: there its first frame is the stream's first.
+    EXPECT_EQ(card.FirstCapturedFrame(), 0);
     const std::vector<std::int32_t> take = TakeSamples(run / FirstTake(run.takes()));
     ASSERT_EQ(take.size(), 20480u);
     const std::int64_t first = 16384 - (5 - odcomp) * 1024;
