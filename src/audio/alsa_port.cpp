@@ -80,6 +80,16 @@ OpenedDirection OpenDirection(const std::string& name, snd_pcm_stream_t stream, 
   return opened;
 }
 
+// Sets the playback's start threshold to the whole buffer.
+int StartWhenFull(snd_pcm_t* pcm, snd_pcm_uframes_t buffer) {
+  snd_pcm_sw_params_t* raw = nullptr;
+  if (const int err = snd_pcm_sw_params_malloc(&raw); err < 0) return err;
+  const std::unique_ptr<snd_pcm_sw_params_t, decltype(&snd_pcm_sw_params_free)> params(raw, &snd_pcm_sw_params_free);
+  if (const int err = snd_pcm_sw_params_current(pcm, params.get()); err < 0) return err;
+  if (const int err = snd_pcm_sw_params_set_start_threshold(pcm, params.get(), buffer); err < 0) return err;
+  return snd_pcm_sw_params(pcm, params.get());
+}
+
 }  // namespace
 
 int ClampPeriodRequest(int buf) {
@@ -97,6 +107,14 @@ std::unique_ptr<AlsaPcmPort> AlsaPcmPort::Open(const DeviceRequest& request) {
   if (play.paramsResult < 0) Fail("Problem setting playback parameters", play.paramsResult);
   if (play.granted.period != static_cast<snd_pcm_uframes_t>(request.period)) {
     std::puts("Driver did not return requested period size.");
+  }
+  // After an underrun, playback starts again only with its buffer full, so that the run has
+  // its whole margin back at once instead of running on the edge of the next underrun.
+  if (const int err = StartWhenFull(play.pcm.get(), play.granted.buffer); err < 0) {
+    std::printf(
+        "The card does not take a start threshold (%s): after an underrun, playback restarts with less "
+        "than its whole buffer.\n",
+        snd_strerror(err));
   }
   port->play_ = std::move(play.pcm);
   port->periodFrames_ = static_cast<int>(play.granted.period);

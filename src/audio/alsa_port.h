@@ -47,6 +47,12 @@ class AlsaPcmPort final : public PcmPort {
   int PlayBufferFrames() const override { return playBufferFrames_; }
   int Drain(PcmDirection direction) override { return snd_pcm_drain(Handle(direction)); }
   int Prepare(PcmDirection direction) override { return snd_pcm_prepare(Handle(direction)); }
+  int Start(PcmDirection direction) override { return snd_pcm_start(Handle(direction)); }
+  snd_pcm_sframes_t Delay(PcmDirection direction) override {
+    snd_pcm_sframes_t frames = 0;
+    const int result = snd_pcm_delay(Handle(direction), &frames);
+    return result < 0 ? result : frames;
+  }
   int Resume(PcmDirection direction) override { return snd_pcm_resume(Handle(direction)); }
   snd_pcm_sframes_t AvailUpdate(PcmDirection direction) override { return snd_pcm_avail_update(Handle(direction)); }
   int Wait(PcmDirection direction, int timeoutMs) override { return snd_pcm_wait(Handle(direction), timeoutMs); }

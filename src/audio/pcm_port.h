@@ -7,6 +7,8 @@
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 
 namespace tapeloom {
 
@@ -26,6 +28,18 @@ class PcmPort {
 
   virtual int Drain(PcmDirection direction) = 0;
   virtual int Prepare(PcmDirection direction) = 0;
+  // Starts a prepared direction now (a capture otherwise starts with its first read, a
+  // playback once its buffer is full).
+  virtual int Start(PcmDirection /*direction*/) { return 0; }
+  // Playback: the frames written and not yet played. Capture: the frames captured and not yet
+  // read. An xrun shows as -EPIPE.
+  virtual snd_pcm_sframes_t Delay(PcmDirection /*direction*/) { return 0; }
+  // The time as the card's transfers keep it, in microseconds from any fixed moment: how long
+  // a stall lasted is read from it. A port in memory may keep a clock of its own.
+  virtual std::int64_t NowMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
   // After a suspend (-ESTRPIPE): -EAGAIN while the device is not back yet. A port that cannot
   // resume says so, and the device is prepared instead.
   virtual int Resume(PcmDirection /*direction*/) { return -ENOSYS; }

@@ -28,6 +28,15 @@ void** TransportBuffers::PointPlayback(int set, int frame) {
   return playPointers_.data();
 }
 
+void** TransportBuffers::PointPlayback(const unsigned char* block, int frame) {
+  for (int c = 0; c < outputs_; ++c) {
+    // The transfer only reads what the pointers point at; ALSA's signature is not const.
+    playPointers_[static_cast<std::size_t>(c)] = const_cast<unsigned char*>(
+        block + static_cast<std::size_t>(c) * kMixRegionBytes + static_cast<std::size_t>(frame) * 3);
+  }
+  return playPointers_.data();
+}
+
 void** TransportBuffers::PointCapture(int set, int frame) {
   for (int c = 0; c < inputs_; ++c) capturePointers_[static_cast<std::size_t>(c)] = RecordRow(set, c, frame);
   return capturePointers_.data();

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "audio/block_ring.h"
 #include "mix/mix_block.h"
 
 namespace tapeloom {
@@ -25,9 +26,17 @@ class TransportBuffers {
 
   // Points channel c of the playback (or capture) pointer array at row c of a set, at a frame.
   void** PointPlayback(int set, int frame);
+  // The same for a block of rows elsewhere (the disk worker's ring).
+  void** PointPlayback(const unsigned char* block, int frame);
   void** PointCapture(int set, int frame);
 
   void ClearAll();
+
+  // The rings between the device loop and the disk worker, sized for each run and kept for
+  // the next (disk_buffers.h); `diskSeconds` replaces their usual length when above 0.
+  BlockRing& playRing() { return playRing_; }
+  BlockRing& captureRing() { return captureRing_; }
+  double diskSeconds = 0.0;
 
  private:
   int rows_;
@@ -37,6 +46,8 @@ class TransportBuffers {
   std::array<std::vector<unsigned char>, 2> record_;
   std::vector<void*> playPointers_;
   std::vector<void*> capturePointers_;
+  BlockRing playRing_;
+  BlockRing captureRing_;
 };
 
 }  // namespace tapeloom

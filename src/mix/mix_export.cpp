@@ -8,7 +8,13 @@
 #include <span>
 #include <system_error>
 
+#include "audio/block_ring.h"
+#include "audio/disk_buffers.h"
+#include "audio/disk_worker.h"
 #include "audio/metering.h"
+#include "audio/play_source.h"
+#include "audio/real_time_budget.h"
+#include "audio/run_events.h"
 #include "console/session_signals.h"
 #include "time/time_base.h"
 #include "tracks/list_files.h"
@@ -22,16 +28,13 @@
 namespace tapeloom {
 namespace {
 
-constexpr std::int64_t kBlockFrames = kMixBlockFrames;
-constexpr std::int64_t kSampleBytes = 3;
 constexpr int kBits = 24;
 constexpr int kMixModeMaster = 3;
 
-// The tracks are read several blocks ahead, each track's blocks in one read, into this much
-// memory at most (at least one block of every track), so that a long export reads its files
-// in long sequential pieces instead of one 12 KiB piece per track and block.
-constexpr std::size_t kReadAheadBytes = std::size_t{4} << 20;
-constexpr std::int64_t kMostBlocksAhead = 16;
+// The disk worker reads the tracks this far ahead of the mix, in long reads of each track.
+constexpr double kReadAheadSeconds = 2.0;
+// Blocks mixed before the outputs are written, in one long write each.
+constexpr std::int64_t kStagedBlocks = 16;
 
 // Which tracks exist in the playlist under a name: an output must never replace a track of
 // the mix, which may be the only copy of a recording.
@@ -95,8 +98,10 @@ struct Output {
   std::uint64_t written = 0;        // bytes of samples in the file
 };
 
-// One export from its first block to the renaming of its outputs. Every buffer is made once,
-// before the first block.
+// One export from its first block to the renaming of its outputs. The tracks are read by the
+// disk worker, ahead, in long reads, while this thread mixes; the blocks come through the
+// playlist's source, mixed as a run mixes them. Every buffer is made once, before the first
+// block.
 class Render {
  public:
   Render(ExportPlan& plan, const SessionSettings& s, MixEngine& mixer, const TrackGains& gains, MixPeaks& peaks)
@@ -107,9 +112,7 @@ class Render {
         peaks_(peaks),
         tracks_(static_cast<std::size_t>(std::clamp(s.ch, 0, kMaxTracks))),
         // Regions 0 and 1 take the mix even when there are fewer tracks.
-        blockBytes_(std::max<std::size_t>(tracks_, 2) * kMixRegionBytes),
-        blocksAhead_(std::clamp<std::int64_t>(static_cast<std::int64_t>(kReadAheadBytes / blockBytes_), 1,
-                                              std::min(kMostBlocksAhead, (plan.length - 1) / kBlockFrames + 1))),
+        rows_(static_cast<int>(std::max<std::size_t>(tracks_, 2))),
         channels_(static_cast<int>(plan.kind)) {}
 
   ExportOutcome Run() {
@@ -129,12 +132,49 @@ class Render {
   ExportOutcome RenderAndPublish() {
     OpenTracks();
     if (!CreateOutputs()) return Failed();
-    for (std::int64_t first = 0; first < plan_.length; first += blocksAhead_ * kBlockFrames) {
-      const std::int64_t blocks = std::min(blocksAhead_, (plan_.length - first - 1) / kBlockFrames + 1);
-      if (!ReadTracks(plan_.start + first, blocks)) return Failed();
+    DiskWorkerPlan work;
+    work.firstPosition = plan_.start;
+    for (std::size_t t = 0; t < tracks_; ++t) {
+      if (plan_.flags[t] != 1) continue;
+      work.tracks.push_back(TrackToRead{.row = static_cast<int>(t),
+                                        .file = &files_[t],
+                                        .dataOffset = plan_.attributes[t].dataOffset,
+                                        .length = plan_.attributes[t].length});
+    }
+    // The mix goes into regions 0 and 1 in place; where no track fills them they are cleared.
+    for (int r = 0; r < 2; ++r) {
+      if (static_cast<std::size_t>(r) >= tracks_ || plan_.flags[static_cast<std::size_t>(r)] != 1) {
+        work.rowsToClear.push_back(r);
+      }
+    }
+    const DiskBufferSize size = SizeDiskBuffers(s_.sr, rows_, 0, AvailableMemory(), kReadAheadSeconds);
+    ring_.Allocate(size.playSlots, static_cast<std::size_t>(rows_) * kMixRegionBytes);
+    DiskWorker worker(work, ring_, noCapture_);
+    worker.Start();
+    RealTimeBudget unpaced = RealTimeBudget::Unpaced();
+    RunEvents events;
+    const MixChoice mix{.mode = s_.mix == kMixModeMaster ? kMixModeMaster : 1,
+                        .tracks = static_cast<int>(tracks_),
+                        .busCount = static_cast<int>(tracks_) / 2,
+                        .flags = &plan_.flags,
+                        .gains = &gains_,
+                        .busActive = &s_.busActive,
+                        .busAssign = &s_.busAssign,
+                        .busGain = &s_.busGain};
+    PlaylistSource source(ring_, worker, plan_.start, rows_, unpaced, mixer_, mix, peaks_, Punch{}, events);
+    const std::int64_t staged = StagedBlocks();
+    for (std::int64_t first = 0; first < plan_.length; first += staged * kBlockFrames) {
+      const std::int64_t blocks = std::min(staged, (plan_.length - first - 1) / kBlockFrames + 1);
       for (std::int64_t b = 0; b < blocks; ++b) {
         if (TakeSignal() != 0) return Stopped();
-        MixAndStage(b);
+        const unsigned char* block = source.Take(plan_.start + first + b * kBlockFrames);
+        // A track that could not be read fails the export: a mix without it is not the mix.
+        if (worker.FailureCount() > 0) {
+          Check(worker.Failure(0).status);
+          return Failed();
+        }
+        Stage(block, b);
+        source.Release();
         std::printf("\rExport Progress: %.0f %%",
                     static_cast<double>(first + b * kBlockFrames) / static_cast<double>(plan_.length) * 100.0);
         std::fflush(stdout);
@@ -143,6 +183,7 @@ class Render {
       // The last block is cut at the stop: the files hold what their headers declare.
       if (!WriteStaged(std::min(blocks * kBlockFrames, plan_.length - first))) return Failed();
     }
+    worker.Stop();
     if (TakeSignal() != 0) return Stopped();
     return Publish();
   }
@@ -163,9 +204,13 @@ class Render {
     std::printf("\n");
   }
 
+  // Blocks mixed between two writes of the outputs: the writes are long, for the disk.
+  std::int64_t StagedBlocks() const {
+    return std::clamp<std::int64_t>((plan_.length - 1) / kBlockFrames + 1, 1, kStagedBlocks);
+  }
+
   bool CreateOutputs() {
-    blocks_.assign(static_cast<std::size_t>(blocksAhead_) * blockBytes_, 0);
-    const auto stagedBytes = static_cast<std::size_t>(blocksAhead_ * kBlockFrames * kSampleBytes);
+    const auto stagedBytes = static_cast<std::size_t>(StagedBlocks() * kBlockFrames * kSampleBytes);
     // One stereo file, or two mono files with half as much each.
     staged_.assign(2 * stagedBytes, 0);
     const std::size_t share = staged_.size() / outputs_.size();
@@ -182,56 +227,11 @@ class Render {
     return true;
   }
 
-  unsigned char* Region(std::int64_t block, std::size_t region) {
-    return blocks_.data() + static_cast<std::size_t>(block) * blockBytes_ + region * kMixRegionBytes;
-  }
-
-  // Frames position .. position + blocks × 4096 of every flagged track into its regions: the
-  // file's frames where it has them, one read per track, and silence before its start and
-  // after its end.
-  bool ReadTracks(std::int64_t position, std::int64_t blocks) {
-    for (std::size_t t = 0; t < tracks_; ++t) {
-      if (plan_.flags[t] != 1) continue;
-      const std::int64_t from = std::clamp<std::int64_t>(-position, 0, blocks * kBlockFrames);
-      const std::int64_t to =
-          std::clamp<std::int64_t>(plan_.attributes[t].length - position, from, blocks * kBlockFrames);
-      std::size_t count = 0;
-      for (std::int64_t b = from / kBlockFrames; to > from && b * kBlockFrames < to; ++b) {
-        const std::int64_t start = std::max(from, b * kBlockFrames);
-        const std::int64_t end = std::min(to, (b + 1) * kBlockFrames);
-        pieces_[count++] = std::span(Region(b, t) + (start - b * kBlockFrames) * kSampleBytes,
-                                     static_cast<std::size_t>((end - start) * kSampleBytes));
-      }
-      std::uint64_t got = 0;
-      if (count > 0) {
-        const std::uint64_t offset = static_cast<std::uint64_t>(plan_.attributes[t].dataOffset) +
-                                     static_cast<std::uint64_t>(position + from) * kSampleBytes;
-        if (!Check(ReadAtInto(files_[t], offset, std::span(pieces_.data(), count), got))) return false;
-      }
-      // A file cut short since it was measured reads as silence from where it ends.
-      const std::int64_t read = from + static_cast<std::int64_t>(got) / kSampleBytes;
-      for (std::int64_t b = 0; b < blocks; ++b) {
-        const std::int64_t start = std::clamp(from - b * kBlockFrames, std::int64_t{0}, kBlockFrames);
-        const std::int64_t end = std::clamp(read - b * kBlockFrames, start, kBlockFrames);
-        unsigned char* region = Region(b, t);
-        std::memset(region, 0, static_cast<std::size_t>(start * kSampleBytes));
-        std::memset(region + end * kSampleBytes, 0, static_cast<std::size_t>((kBlockFrames - end) * kSampleBytes));
-      }
-    }
-    return true;
-  }
-
-  void MixAndStage(std::int64_t b) {
-    const std::span<unsigned char> block(Region(b, 0), blockBytes_);
-    const int n = static_cast<int>(tracks_);
-    if (s_.mix == kMixModeMaster) {
-      mixer_.MixMultiple(block, n, plan_.flags, gains_.left, gains_.right, peaks_, s_.busActive, s_.busAssign, n / 2,
-                         s_.busGain, kMixModeMaster);
-    } else {
-      mixer_.Mix(block, n, plan_.flags, gains_.left, gains_.right, peaks_, s_.busGain[0]);
-    }
-    const unsigned char* left = Region(b, 0);
-    const unsigned char* right = Region(b, 1);
+  // The mixed outputs of a block into the staged samples: the left and right files, or the
+  // frames of the stereo file.
+  void Stage(const unsigned char* block, std::int64_t b) {
+    const unsigned char* left = block;
+    const unsigned char* right = block + kMixRegionBytes;
     const auto at = static_cast<std::size_t>(b * kBlockFrames * kSampleBytes);
     if (plan_.kind == ExportKind::kSplit) {
       std::memcpy(outputs_[0].staged.data() + at, left, kMixRegionBytes);
@@ -320,14 +320,13 @@ class Render {
   const TrackGains& gains_;
   MixPeaks& peaks_;
   const std::size_t tracks_;
-  const std::size_t blockBytes_;
-  const std::int64_t blocksAhead_;
+  const int rows_;
   const int channels_;
   std::array<FileDescriptor, kMaxTracks> files_;
   std::vector<Output> outputs_;
-  std::vector<unsigned char> blocks_;  // blocksAhead_ block buffers, one after the other
+  BlockRing ring_;
+  BlockRing noCapture_;  // an export records nothing
   std::vector<unsigned char> staged_;
-  std::array<std::span<unsigned char>, kMostBlocksAhead> pieces_;
   bool progressShown_ = false;
 };
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "wave/storage_guard.h"
+
 namespace tapeloom {
 namespace {
 
@@ -26,11 +28,13 @@ std::string NumberedName(std::string_view base, int n) {
 }  // namespace
 
 bool PathExists(const std::string& name) {
+  NoteStorageCall("lstat");
   struct stat64 status {};
   return ::lstat64(name.c_str(), &status) == 0;
 }
 
 FileStatus CheckReplaceable(const std::string& name, const char* action) {
+  NoteStorageCall("stat");
   struct stat64 status {};
   if (::stat64(name.c_str(), &status) != 0) {
     return errno == ENOENT ? FileStatus{} : FileStatus::Failed(action, name, errno);
@@ -66,7 +70,10 @@ TemporaryFile::~TemporaryFile() { Discard(); }
 
 void TemporaryFile::Discard() {
   file_.Close();
-  if (!name_.empty()) ::unlink(name_.c_str());
+  if (!name_.empty()) {
+    NoteStorageCall("unlink");
+    ::unlink(name_.c_str());
+  }
   name_.clear();
 }
 
@@ -94,6 +101,7 @@ FileStatus TemporaryFile::Publish(const std::string& finalName, Placement placem
 }
 
 FileStatus RenameKeepingExisting(const std::string& from, const std::string& to) {
+  NoteStorageCall("rename");
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return FileStatus::Done();
   int error = errno;
   // EINVAL and ENOSYS: a file system or kernel that cannot refuse within the rename.
@@ -113,11 +121,13 @@ FileStatus RenameKeepingExisting(const std::string& from, const std::string& to)
 }
 
 FileStatus RenameReplacing(const std::string& from, const std::string& to) {
+  NoteStorageCall("rename");
   if (std::rename(from.c_str(), to.c_str()) != 0) return FileStatus::Failed("rename", from, errno, to);
   return FileStatus::Done();
 }
 
 FileStatus RemoveFile(const std::string& name) {
+  NoteStorageCall("unlink");
   if (::unlink(name.c_str()) != 0) return FileStatus::Failed("remove", name, errno);
   return FileStatus::Done();
 }

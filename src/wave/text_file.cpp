@@ -1,7 +1,5 @@
 #include "wave/text_file.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -22,9 +20,8 @@ FileStatus ReadWholeFile(const std::string& path, std::string& text) {
   // What the file holds when it is opened, and no more: a file that grows meanwhile is not
   // followed. A settings or list file is a few kilobytes; one beyond kLargestTextFile is not
   // one, and is refused rather than read into memory.
-  struct stat64 info {};
-  if (::fstat64(file.get(), &info) != 0) return FileStatus::Failed("read", path, errno);
-  const std::uint64_t size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  std::uint64_t size = 0;
+  if (status = FileSize(file, size); !status.ok()) return status;
   if (size > kLargestTextFile) return FileStatus::Failed("read", path, EFBIG);
   text.resize(static_cast<std::size_t>(size));
   std::uint64_t got = 0;

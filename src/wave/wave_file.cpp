@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <utility>
 
+#include "wave/storage_guard.h"
 #include "wave/wave_layout.h"
 
 namespace tapeloom {
 namespace {
 
 FileFaultHook faultHook = nullptr;
+StorageDelayHook delayHook = nullptr;
 bool kernelCopiesRefused = false;
 // Set once a system call turns out not to exist (ENOSYS: an old kernel, an emulator), so that
 // it is not tried again, nor counted by the fault hook before each fallback.
@@ -23,6 +25,13 @@ bool copyRangeMissing = false;
 bool fallocateMissing = false;
 
 int InjectedFault(const FileDescriptor& file) { return faultHook != nullptr ? faultHook(file.get()) : 0; }
+
+// Every call that reaches the file system: noted for the device loop's guard, and delayed
+// where a test makes the storage stall.
+void Reaching(const char* what, const FileDescriptor& file, StorageCall call, std::uint64_t bytes) {
+  NoteStorageCall(what);
+  if (delayHook != nullptr) delayHook(file.get(), call, bytes);
+}
 
 // The most one copy_file_range is asked for: its count is a size_t and its result an ssize_t,
 // 32 bits on 32-bit ARM.
@@ -34,6 +43,7 @@ bool IsWritersReason(int error) { return error == ENOSPC || error == EFBIG || er
 // hold a wave or list file is refused before anything is read from or written to it. Opening
 // does not wait for a FIFO's other end.
 FileDescriptor Open(const std::string& path, int flags, const char* action, FileStatus& status) {
+  NoteStorageCall("open");
   FileDescriptor file(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_LARGEFILE, 0666), path);
   if (!file) {
     status = FileStatus::Failed(action, path, errno);
@@ -58,6 +68,8 @@ FileDescriptor Open(const std::string& path, int flags, const char* action, File
 
 void SetFileFaultHook(FileFaultHook hook) { faultHook = hook; }
 
+void SetStorageDelayHook(StorageDelayHook hook) { delayHook = hook; }
+
 void SetKernelCopiesRefused(bool refused) { kernelCopiesRefused = refused; }
 
 FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept
@@ -76,6 +88,7 @@ FileDescriptor::~FileDescriptor() { Close(); }
 
 FileStatus FileDescriptor::Close() {
   if (fd_ < 0) return FileStatus::Done();
+  NoteStorageCall("close");
   // No retry on EINTR: on Linux the descriptor is gone either way.
   if (::close(std::exchange(fd_, -1)) != 0) return FileStatus::Failed("write to", name_, errno);
   return FileStatus::Done();
@@ -101,12 +114,14 @@ bool OpensForReading(const std::string& path) {
 }
 
 FileStatus SyncToDisk(const FileDescriptor& file) {
+  Reaching("fsync", file, StorageCall::kFlush, 0);
   int error = InjectedFault(file);
   if (error == 0 && ::fsync(file.get()) != 0) error = errno;
   return error == 0 ? FileStatus::Done() : FileStatus::Failed("write to", file.name(), error);
 }
 
 FileStatus ReadFileHead(const FileDescriptor& file, std::size_t count, FileHead& head) {
+  NoteStorageCall("fstat");
   struct stat64 status {};
   if (::fstat64(file.get(), &status) != 0) return FileStatus::Failed("read", file.name(), errno);
   head.size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
@@ -125,6 +140,7 @@ FileStatus ReadWaveHead(const FileDescriptor& file, FileHead& head) {
 
 FileStatus ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<unsigned char> bytes,
                   std::uint64_t& got) {
+  Reaching("read", file, StorageCall::kRead, bytes.size());
   std::size_t done = 0;
   got = 0;
   while (done < bytes.size()) {
@@ -144,6 +160,9 @@ FileStatus ReadAt(const FileDescriptor& file, std::uint64_t offset, std::span<un
 
 FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
                       std::span<const std::span<unsigned char>> pieces, std::uint64_t& got) {
+  std::uint64_t wanted = 0;
+  for (const std::span<unsigned char> piece : pieces) wanted += piece.size();
+  Reaching("read", file, StorageCall::kRead, wanted);
   got = 0;
   std::size_t piece = 0;   // the piece being filled
   std::size_t filled = 0;  // its bytes read so far
@@ -181,10 +200,12 @@ FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
 }
 
 void StartWriteBack(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes) {
+  NoteStorageCall("sync_file_range");
   ::sync_file_range(file.get(), static_cast<off64_t>(offset), static_cast<off64_t>(bytes), SYNC_FILE_RANGE_WRITE);
 }
 
 FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {
+  Reaching("write", file, StorageCall::kWrite, bytes.size());
   if (const int fault = InjectedFault(file); fault != 0) return FileStatus::Failed("write to", file.name(), fault);
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -200,7 +221,81 @@ FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<c
   return FileStatus::Done();
 }
 
+FileStatus WriteAtFrom(const FileDescriptor& file, std::uint64_t offset,
+                       std::span<const std::span<const unsigned char>> pieces) {
+  std::uint64_t total = 0;
+  for (const std::span<const unsigned char> piece : pieces) total += piece.size();
+  Reaching("write", file, StorageCall::kWrite, total);
+  if (const int fault = InjectedFault(file); fault != 0) return FileStatus::Failed("write to", file.name(), fault);
+  std::uint64_t done = 0;
+  std::size_t piece = 0;    // the first piece not yet written whole
+  std::size_t written = 0;  // its bytes written so far
+  while (done < total) {
+    std::array<iovec, 64> vectors{};
+    int count = 0;
+    for (std::size_t p = piece; p < pieces.size() && count < static_cast<int>(vectors.size()); ++p) {
+      const std::size_t skip = p == piece ? written : 0;
+      if (pieces[p].size() == skip) continue;
+      // iovec takes a non-const pointer for both directions; a write only reads it.
+      vectors[static_cast<std::size_t>(count++)] = {const_cast<unsigned char*>(pieces[p].data()) + skip,
+                                                    pieces[p].size() - skip};
+    }
+    const ssize_t n = ::pwritev64(file.get(), vectors.data(), count, static_cast<off64_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FileStatus::Failed("write to", file.name(), errno);
+    }
+    if (n == 0) return FileStatus::Failed("write to", file.name(), ENOSPC);
+    done += static_cast<std::uint64_t>(n);
+    for (auto left = static_cast<std::size_t>(n); left > 0;) {
+      const std::size_t taken = std::min(left, pieces[piece].size() - written);
+      written += taken;
+      left -= taken;
+      if (written == pieces[piece].size()) {
+        ++piece;
+        written = 0;
+      }
+    }
+    while (piece < pieces.size() && pieces[piece].size() == written) {
+      ++piece;
+      written = 0;
+    }
+  }
+  return FileStatus::Done();
+}
+
+bool ReserveSpace(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes) {
+  NoteStorageCall("fallocate");
+  if (bytes == 0) return true;
+  while (::fallocate64(file.get(), FALLOC_FL_KEEP_SIZE, static_cast<off64_t>(offset), static_cast<off64_t>(bytes)) !=
+         0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+FileStatus ReleaseReservedSpace(const FileDescriptor& file) {
+  std::uint64_t size = 0;
+  if (FileStatus status = FileSize(file, size); !status.ok()) return status;
+  NoteStorageCall("ftruncate");
+  while (::ftruncate64(file.get(), static_cast<off64_t>(size)) != 0) {
+    if (errno != EINTR) return FileStatus::Failed("write to", file.name(), errno);
+  }
+  return FileStatus::Done();
+}
+
+void AdviseSequential(const FileDescriptor& file) {
+  NoteStorageCall("fadvise");
+  ::posix_fadvise64(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void AdviseWillNeed(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes) {
+  NoteStorageCall("fadvise");
+  ::posix_fadvise64(file.get(), static_cast<off64_t>(offset), static_cast<off64_t>(bytes), POSIX_FADV_WILLNEED);
+}
+
 FileStatus FileSize(const FileDescriptor& file, std::uint64_t& size) {
+  NoteStorageCall("fstat");
   struct stat64 status {};
   if (::fstat64(file.get(), &status) != 0) return FileStatus::Failed("read", file.name(), errno);
   size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
@@ -210,6 +305,7 @@ FileStatus FileSize(const FileDescriptor& file, std::uint64_t& size) {
 FileStatus CopyRange(const FileDescriptor& from, std::uint64_t fromOffset, const FileDescriptor& to,
                      std::uint64_t toOffset, std::uint64_t count, std::uint64_t& copied) {
   copied = 0;
+  Reaching("copy_file_range", to, StorageCall::kWrite, count);
   if (kernelCopiesRefused || copyRangeMissing) return FileStatus::Failed(kCopyAction, from.name(), ENOSYS, to.name());
   if (count == 0) return FileStatus::Done();
   if (const int fault = InjectedFault(to); fault != 0) return FileStatus::Failed("write to", to.name(), fault);
@@ -232,6 +328,7 @@ FileStatus CopyRange(const FileDescriptor& from, std::uint64_t fromOffset, const
 }
 
 FileStatus AllocateZeros(const FileDescriptor& file, std::uint64_t offset, std::uint64_t count) {
+  Reaching("fallocate", file, StorageCall::kWrite, count);
   if (kernelCopiesRefused || fallocateMissing) return FileStatus::Failed("write to", file.name(), ENOSYS);
   if (count == 0) return FileStatus::Done();
   std::uint64_t size = 0;

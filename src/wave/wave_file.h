@@ -89,6 +89,27 @@ FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
 // on device".
 FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes);
 
+// Writes the pieces one after the other from offset on, with one system call for all of them
+// where the system allows: a take's blocks, scattered over a ring in memory, go to the disk in
+// one long write. Fails as WriteAt does.
+FileStatus WriteAtFrom(const FileDescriptor& file, std::uint64_t offset,
+                       std::span<const std::span<const unsigned char>> pieces);
+
+// Reserves the disk blocks of a range beyond the file's end without changing its size
+// (fallocate with FALLOC_FL_KEEP_SIZE), so that a file written piece by piece over a long
+// time lies in long runs on the disk and its writes need no allocation. Only a hint: false
+// when the file system cannot (FAT, for one), and a full disk shows at the writes.
+bool ReserveSpace(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes);
+
+// Gives back the blocks reserved beyond the file's end: the file is cut to the size it has,
+// which changes no byte of it.
+FileStatus ReleaseReservedSpace(const FileDescriptor& file);
+
+// Tells the kernel that the file will be read from start to end (a larger read-ahead), and
+// that a range of it will be read soon (it starts reading it now). Only hints.
+void AdviseSequential(const FileDescriptor& file);
+void AdviseWillNeed(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes);
+
 // Starts writing a range of the file to the disk without waiting for it, so that a long file
 // written piece by piece is mostly on the disk by the time SyncToDisk is called, instead of
 // all of it waiting for that flush. Only a hint: a failure to write shows at the flush.
@@ -132,6 +153,14 @@ FileStatus AllocateZeros(const FileDescriptor& file, std::uint64_t offset, std::
 // value it returns makes that call fail with it. No hook is set outside tests.
 using FileFaultHook = int (*)(int descriptor);
 void SetFileFaultHook(FileFaultHook hook);
+
+// Test seam for storage that stalls or is slow: when a hook is set, it is called before every
+// read, write and flush of this file layer with the descriptor and the bytes the call moves,
+// and may sleep there, as a card that writes back to slow flash does. No hook is set outside
+// tests.
+enum class StorageCall { kRead, kWrite, kFlush };
+using StorageDelayHook = void (*)(int descriptor, StorageCall call, std::uint64_t bytes);
+void SetStorageDelayHook(StorageDelayHook hook);
 
 // Test seam for kernels and file systems without in-kernel copies and allocation: while set,
 // CopyRange and AllocateZeros refuse with ENOSYS before anything else, as such a system does,

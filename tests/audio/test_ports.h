@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "audio/pcm_port.h"
@@ -167,6 +169,7 @@ class FaultPort : public PcmPort {
   }
   snd_pcm_sframes_t AvailUpdate(PcmDirection d) override { return inner_.AvailUpdate(d); }
   int Wait(PcmDirection d, int ms) override { return inner_.Wait(d, ms); }
+  std::int64_t NowMicroseconds() override { return inner_.NowMicroseconds() + lateMicroseconds_; }
   snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
     const auto fault = writes_.find(writeCount_++);
     if (fault == writes_.end()) return inner_.WriteN(channels, frames);
@@ -180,6 +183,8 @@ class FaultPort : public PcmPort {
     const auto fault = reads_.find(readCount_++);
     if (fault == reads_.end()) return inner_.ReadN(channels, frames);
     if (fault->second == -EPIPE && stream_ != nullptr) stream_->Skip(static_cast<std::int64_t>(frames));
+    // A card in an overrun went on for as long as the read would have taken.
+    if (fault->second == -EPIPE) lateMicroseconds_ += static_cast<std::int64_t>(frames) * 1000000 / rate;
     // A failed read leaves the caller's buffers as they were.
     if (fault->second < 0) return fault->second;
     return inner_.ReadN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
@@ -193,15 +198,218 @@ class FaultPort : public PcmPort {
   int resumesNotYet = 0;
   int resumeResult = -ENOSYS;
   int resumes = 0;
-  int interruptAtRead = -1;  // the read during which SIGINT comes
+  int interruptAtRead = -1;   // the read during which SIGINT comes
+  std::int64_t rate = 48000;  // for the time a failed read stands for
 
  private:
+  std::int64_t lateMicroseconds_ = 0;
   PcmPort& inner_;
   std::map<int, snd_pcm_sframes_t> writes_;
   std::map<int, snd_pcm_sframes_t> reads_;
   PositionPort* stream_;
   int writeCount_ = 0;
   int readCount_ = 0;
+};
+
+// A card that keeps time as a sound server's cycle does: every period of its clock it plays a
+// period and captures one. With Pace::kVirtual the clock is the card's own, and a transfer that
+// has to wait moves it on at once to when the transfer can be made, so a run goes as fast as
+// the program can and still meets every xrun a real card would give it. With Pace::kReal the
+// clock is the system's and a transfer that has to wait sleeps, so that the disk worker's
+// stalls fall on the card's time.
+//
+// As on a server's cycle, a stream that starts joins at the next period's start, where the
+// playback plays its first period and the capture takes its first: a frame played in a period is
+// heard by the loop in the same period, `latency` frames later.
+// Playback starts once its buffer is full (the start threshold the program sets), capture with
+// its first read or Start. Before chosen transfers the program can be made to come late (a
+// stall of the whole program): the card goes on without it and underruns or overruns, stopping
+// until it is prepared again. Output `wired` is looped to every input: an input hears at card
+// time t what that output played at t - latency.
+class ClockedCard : public PcmPort {
+ public:
+  enum class Pace { kVirtual, kReal };
+
+  ClockedCard(int inputs, int period, int buffer, std::int64_t rate, int latency, int wired, Pace pace = Pace::kVirtual,
+              int captureBuffer = 0)
+      : inputs_(inputs),
+        period_(period),
+        buffer_(buffer),
+        captureBuffer_(captureBuffer > 0 ? captureBuffer : buffer),
+        rate_(rate),
+        latency_(latency),
+        wired_(wired),
+        pace_(pace),
+        origin_(std::chrono::steady_clock::now()) {}
+
+  // The program comes this many frames late before its nth write (or read), counted from 0.
+  std::map<int, std::int64_t> lateBeforeWrite;
+  std::map<int, std::int64_t> lateBeforeRead;
+  // Input 1 hears, instead of the loop, the card's time: the frame captured at time t holds t
+  // (a musician playing in time, whatever the program does).
+  bool counterOnSecondInput = false;
+  int underruns = 0;
+  int overruns = 0;
+
+  int PeriodFrames() const override { return period_; }
+  int PlayBufferFrames() const override { return buffer_; }
+  std::int64_t NowMicroseconds() override {
+    Tick();
+    return clock_ * 1000000 / rate_;
+  }
+  // What the wired output played at card time t (0 where it played nothing).
+  std::int32_t HeardAt(std::int64_t t) const {
+    return t >= 0 && t < static_cast<std::int64_t>(heard_.size()) ? heard_[static_cast<std::size_t>(t)] : 0;
+  }
+
+  int Drain(PcmDirection d) override {
+    Tick();
+    if (d == PcmDirection::Playback) {
+      while (playState_ == State::kRunning && Consumed() < written_) WaitUntil(NextGrid());
+    }
+    return Prepare(d);
+  }
+  int Prepare(PcmDirection d) override {
+    Tick();
+    (d == PcmDirection::Playback ? playState_ : captureState_) = State::kPrepared;
+    if (d == PcmDirection::Playback) pending_.clear();
+    return 0;
+  }
+  int Start(PcmDirection d) override {
+    Tick();
+    if (d == PcmDirection::Capture && captureState_ == State::kPrepared) StartCapture();
+    return 0;
+  }
+  snd_pcm_sframes_t AvailUpdate(PcmDirection d) override {
+    const snd_pcm_sframes_t delay = Delay(d);
+    if (delay < 0 || d == PcmDirection::Capture) return delay;
+    return buffer_ - delay;
+  }
+  snd_pcm_sframes_t Delay(PcmDirection d) override {
+    Tick();
+    if (d == PcmDirection::Playback) {
+      if (playState_ == State::kXrun) return -EPIPE;
+      return playState_ == State::kRunning ? written_ - Consumed() : static_cast<snd_pcm_sframes_t>(pending_.size());
+    }
+    if (captureState_ == State::kXrun) return -EPIPE;
+    return captureState_ == State::kRunning ? Available() : 0;
+  }
+  int Wait(PcmDirection, int) override {
+    Tick();
+    return 1;
+  }
+  snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t count) override {
+    const auto frames = static_cast<std::int64_t>(count);
+    if (const auto late = lateBeforeWrite.find(writes_++); late != lateBeforeWrite.end()) {
+      WaitUntil(clock_ + late->second);
+    }
+    Tick();
+    if (playState_ == State::kXrun) return -EPIPE;
+    const auto* bytes = static_cast<const unsigned char*>(channels[wired_]);
+    if (playState_ == State::kPrepared) {
+      for (std::int64_t f = 0; f < frames; ++f) pending_.push_back(Unpack(bytes + 3 * f));
+      if (static_cast<std::int64_t>(pending_.size()) >= buffer_) {
+        playState_ = State::kRunning;
+        playStart_ = NextGrid();
+        written_ = 0;
+        for (const std::int32_t sample : pending_) Play(sample);
+        pending_.clear();
+      }
+      return static_cast<snd_pcm_sframes_t>(frames);
+    }
+    while (buffer_ - (written_ - Consumed()) < frames) {
+      WaitUntil(NextGrid());
+      if (playState_ == State::kXrun) return -EPIPE;
+    }
+    for (std::int64_t f = 0; f < frames; ++f) Play(Unpack(bytes + 3 * f));
+    return static_cast<snd_pcm_sframes_t>(frames);
+  }
+  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t count) override {
+    const auto frames = static_cast<std::int64_t>(count);
+    if (const auto late = lateBeforeRead.find(reads_++); late != lateBeforeRead.end()) {
+      WaitUntil(clock_ + late->second);
+    }
+    Tick();
+    if (captureState_ == State::kXrun) return -EPIPE;
+    if (captureState_ == State::kPrepared) StartCapture();
+    while (Available() < frames) WaitUntil(NextGrid());
+    for (std::int64_t f = 0; f < frames; ++f) {
+      const std::int64_t t = captureStart_ + read_ + f;  // when the frame was heard
+      for (int k = 0; k < inputs_; ++k) {
+        const std::int32_t sample =
+            counterOnSecondInput && k == 1 ? static_cast<std::int32_t>(t % 8388607) : HeardAt(t - latency_);
+        Pack(sample, static_cast<unsigned char*>(channels[k]) + 3 * f);
+      }
+    }
+    read_ += frames;
+    return static_cast<snd_pcm_sframes_t>(frames);
+  }
+
+ private:
+  enum class State { kPrepared, kRunning, kXrun };
+
+  std::int64_t Grid(std::int64_t t) const { return t / period_ * period_; }
+  std::int64_t NextGrid() const { return Grid(clock_) + period_; }
+  std::int64_t RealFrames() const {
+    const auto elapsed = std::chrono::steady_clock::now() - origin_;
+    return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * rate_ / 1000000;
+  }
+  // Frames the playback has taken by now: a period at each period's start from its own on.
+  std::int64_t Consumed() const { return clock_ < playStart_ ? 0 : (Grid(clock_ - playStart_) + period_); }
+  // Frames captured by now and not read: a period at each period's start from its own on.
+  std::int64_t Available() const {
+    return (clock_ < captureStart_ ? 0 : Grid(clock_ - captureStart_) + period_) - read_;
+  }
+  // The clock moves on (the system's time, in real pace), and the card meets its xruns.
+  void Tick() {
+    if (pace_ == Pace::kReal) clock_ = std::max(clock_, RealFrames());
+    if (playState_ == State::kRunning && Consumed() > written_) {
+      playState_ = State::kXrun;
+      ++underruns;
+    }
+    if (captureState_ == State::kRunning && Available() > captureBuffer_) {
+      captureState_ = State::kXrun;
+      ++overruns;
+    }
+  }
+  void WaitUntil(std::int64_t t) {
+    if (pace_ == Pace::kReal) {
+      while (RealFrames() < t) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    clock_ = std::max(clock_, t);
+    Tick();
+  }
+  void StartCapture() {
+    captureState_ = State::kRunning;
+    captureStart_ = NextGrid();
+    read_ = 0;
+  }
+  void Play(std::int32_t sample) {
+    const auto at = static_cast<std::size_t>(playStart_ + written_++);
+    if (heard_.size() <= at) heard_.resize(at + 1, 0);
+    heard_[at] = sample;
+  }
+
+  int inputs_;
+  std::int64_t period_;
+  std::int64_t buffer_;
+  std::int64_t captureBuffer_;
+  std::int64_t rate_;
+  std::int64_t latency_;
+  int wired_;
+  Pace pace_;
+  std::chrono::steady_clock::time_point origin_;
+  std::int64_t clock_ = 0;
+  State playState_ = State::kPrepared;
+  State captureState_ = State::kPrepared;
+  std::vector<std::int32_t> pending_;  // written before playback started
+  std::int64_t playStart_ = 0;
+  std::int64_t written_ = 0;  // frames written since playback started
+  std::int64_t captureStart_ = 0;
+  std::int64_t read_ = 0;  // frames read since capture started
+  std::vector<std::int32_t> heard_;
+  int writes_ = 0;
+  int reads_ = 0;
 };
 
 }  // namespace tapeloom::test

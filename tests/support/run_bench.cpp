@@ -7,6 +7,7 @@
 #include "audio/alsa_port.h"
 #include "audio/latency_calibration.h"
 #include "mix/gains.h"
+#include "wave/storage_guard.h"
 
 namespace tapeloom::test {
 
@@ -36,9 +37,13 @@ RunContext RunBench::Context(PcmPort& port) {
 }
 
 std::string RunBench::Run(PcmPort& port, const RunRequest& request) {
+  const std::uint64_t forbidden = ForbiddenStorageCalls();
   testing::internal::CaptureStdout();
   RunTransport(Context(port), request);
-  return testing::internal::GetCapturedStdout();
+  std::string out = testing::internal::GetCapturedStdout();
+  // Every run of every test: the device loop made no file call.
+  EXPECT_EQ(ForbiddenStorageCalls(), forbidden) << "the device loop called " << FirstForbiddenStorageCall();
+  return out;
 }
 
 std::string RunBench::Calibrate(PcmPort& port, const std::string& answers) {

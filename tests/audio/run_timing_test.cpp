@@ -1,0 +1,134 @@
+// Runs on cards that keep time. The program stalls (the card goes on without it): the xruns
+// cost only the time they lost, the takes stay on the tracks' timeline and a live input's
+// take keeps its timing. The storage stalls (the disk worker waits in its reads and writes):
+// a stall shorter than the disk buffer costs nothing; a longer one leaves silence at its
+// place and is reported, and the take keeps its timing and its length.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "audio/test_ports.h"
+#include "support/run_bench.h"
+#include "support/wave_builder.h"
+#include "wave/text_file.h"
+#include "wave/wave_file.h"
+
+namespace tapeloom::test {
+namespace {
+
+constexpr int kPeriod = 256;
+constexpr std::int64_t kRecordStart = 49152;
+constexpr std::int64_t kTakeFrames = 48000;
+
+// Track sample at position f: never 0, different for every frame.
+std::int32_t TrackSample(std::int64_t f) { return static_cast<std::int32_t>((f % 30000 + 1) * 256 + 1); }
+
+std::vector<std::int32_t> TakeSamples(const std::filesystem::path& path) {
+  const Bytes bytes = ReadBytes(path);
+  EXPECT_GE(bytes.size(), 44u);
+  return Unpack24(std::span<const unsigned char>(bytes).subspan(44));
+}
+
+class RunTiming : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<std::int32_t> samples;
+    for (std::int64_t f = 0; f < kRecordStart + 4 * kTakeFrames; ++f) samples.push_back(TrackSample(f));
+    WriteBytes(run / "t1.wav", WaveBuilder().Samples(samples).Build());
+    run.dir().Write("play.txt", "t1.wav\n");
+    run.dir().Write("record.txt", "loop.wav\nlive.wav\n");
+    run.Start(
+        "dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nch\t2\nbuf\t256\nint\t0\nclock\thc\nmeter\t0\n"
+        "mix\t0\ni\t49152\ne\t49152\no\t97152\n");
+  }
+
+  // The takes of the last run: input 1 hears output 1, input 2 the card's time.
+  std::vector<std::int32_t> Take(int input) const {
+    const std::vector<std::string> names = SplitList(const_cast<RunBench&>(run).takes().takeList);
+    return TakeSamples(run / names.at(static_cast<std::size_t>(input)));
+  }
+
+  // Input 1's take holds the track from the record start on, frame for frame, where it is not
+  // silent (it is silent where the card dropped the input, and where the playback ran dry).
+  // Input 2's holds the card's time without a jump where it is not silent: the silence stands
+  // for exactly the frames the card dropped. Returns the frames of input 2's silence.
+  std::int64_t ExpectTakesOnTheTimeline() {
+    const std::vector<std::int32_t> loop = Take(0);
+    const std::vector<std::int32_t> live = Take(1);
+    EXPECT_EQ(loop.size(), static_cast<std::size_t>(kTakeFrames));
+    EXPECT_EQ(live.size(), static_cast<std::size_t>(kTakeFrames));
+    if (loop.size() != live.size() || live.empty() || live[0] == 0) {
+      ADD_FAILURE() << "no takes to compare";
+      return -1;
+    }
+    std::int64_t silent = 0;
+    for (std::size_t j = 0; j < loop.size(); ++j) {
+      const bool recorded = live[j] != 0;
+      silent += recorded ? 0 : 1;
+      const bool ok = recorded
+                          ? live[j] == live[0] + static_cast<std::int32_t>(j) &&
+                                (loop[j] == 0 || loop[j] == TrackSample(kRecordStart + static_cast<std::int64_t>(j)))
+                          : loop[j] == 0;
+      if (!ok) {
+        ADD_FAILURE() << "take frame " << j << ": loop " << loop[j] << ", live input " << live[j] << " (from "
+                      << live[0] << ")";
+        return -1;
+      }
+    }
+    return silent;
+  }
+
+  RunBench run;
+};
+
+TEST_F(RunTiming, AnXrunCostsOnlyTheTimeItLostAndTheTakesStayOnTheTimeline) {
+  // Writes and reads alternate, a period each, after the four writes that fill the buffer:
+  // transfer 100 comes about 25000 frames into the run, inside the take. A stall of the program
+  // before a write finds the playback's buffer full and the capture's empty; before a read,
+  // the capture's holds the period that has come.
+  struct Case {
+    const char* what;
+    std::map<int, std::int64_t> lateBeforeWrite;
+    std::map<int, std::int64_t> lateBeforeRead;
+    int playBuffer;
+    int captureBuffer;
+    int underruns;
+    int overruns;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"no stall",                                       {},                          {},            1024, 1024, 0, 0},
+      {"a stall longer than both buffers",               {{100, 5000}},               {},            1024, 1024, 1, 1},
+      {"a stall only the capture's buffer cannot hold",  {},                          {{100, 1300}}, 2048, 1024, 0, 1},
+      {"a stall only the playback's buffer cannot hold", {{100, 1400}},               {},            1024, 2048, 1, 0},
+      {"later stalls within the margin cost nothing",    {{100, 5000}, {200, 700}},   {{150, 700}},  1024, 1024, 1, 1},
+      {"two long stalls",                                {{100, 5000}, {180, 20000}}, {},            1024, 1024, 2, 2},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run.takes() = TakeState{};
+    ClockedCard card(2, kPeriod, c.playBuffer, 48000, 0, 0, ClockedCard::Pace::kVirtual, c.captureBuffer);
+    card.counterOnSecondInput = true;
+    card.lateBeforeWrite = c.lateBeforeWrite;
+    card.lateBeforeRead = c.lateBeforeRead;
+    const std::string out = run.Run(card, {.kind = RunKind::kPlayAndRecord});
+    EXPECT_EQ(card.underruns, c.underruns) << out;
+    EXPECT_EQ(card.overruns, c.overruns) << out;
+    // The counts and the marks as they always were; then where each xrun was and what it cost.
+    EXPECT_EQ(out.find("Play Underruns = ") != std::string::npos, c.underruns > 0) << out;
+    EXPECT_EQ(out.find("Record Overruns = ") != std::string::npos, c.overruns > 0) << out;
+    const std::int64_t silent = ExpectTakesOnTheTimeline();
+    EXPECT_EQ(silent > 0, c.overruns > 0) << out;
+    if (c.overruns == 1) {
+      char said[64];
+      std::snprintf(said, sizeof said, ": %.2f s of input were not recorded", static_cast<double>(silent) / 48000);
+      EXPECT_NE(out.find(std::string("record overrun at ")), std::string::npos) << out;
+      EXPECT_NE(out.find(said), std::string::npos) << out;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tapeloom::test
