@@ -62,7 +62,6 @@ DiskWorker::~DiskWorker() {
 }
 
 void DiskWorker::Start() {
-  for (const TrackToRead& track : plan_.tracks) AdviseSequential(*track.file);
   thread_ = std::thread([this] { Loop(); });
 }
 
@@ -83,6 +82,7 @@ void DiskWorker::Stop() {
 }
 
 void DiskWorker::Loop() {
+  for (const TrackToRead& track : plan_.tracks) AdviseSequential(*track.file);
   for (;;) {
     const bool finishing = finishRequested_.load(std::memory_order_acquire);
     if (finishing) {
@@ -284,7 +284,10 @@ void DiskWorker::Finish() {
     TakeProgress& take = takeState_[k];
     const FileDescriptor& file = *plan_.takes[k].file;
     FileStatus status = take.reservedTo > 0 ? ReleaseReservedSpace(file) : FileStatus::Done();
-    if (FileStatus synced = SyncToDisk(file); status.ok()) status = synced;
+    const Clock::time_point start = Clock::now();
+    FileStatus synced = SyncToDisk(file);
+    times_.worstFlushMs = std::max(times_.worstFlushMs, MillisecondsSince(start));
+    if (status.ok()) status = synced;
     if (!status.ok()) TakeFailed(k, status);
   }
 }
@@ -307,17 +310,37 @@ void DiskWorker::Note(bool take, int index, const FileStatus& status) {
 }
 
 void DiskWorker::Timed(bool read, std::uint64_t bytes, double milliseconds) {
-  const auto bucket = static_cast<std::size_t>(std::clamp(milliseconds, 0.0, TransferTimes::kBuckets - 1.0));
+  const auto bucket = static_cast<std::size_t>(TransferTimes::Bucket(milliseconds));
   if (read) {
-    ++times_.readMs[bucket];
+    ++times_.reads[bucket];
     times_.worstReadMs = std::max(times_.worstReadMs, milliseconds);
     times_.bytesRead += bytes;
   } else {
-    ++times_.writeMs[bucket];
+    ++times_.writes[bucket];
     times_.worstWriteMs = std::max(times_.worstWriteMs, milliseconds);
     times_.bytesWritten += bytes;
   }
   times_.busySeconds += milliseconds / 1000.0;
+}
+
+int TransferTimes::Bucket(double milliseconds) {
+  constexpr double kFine = 100.0;  // below it, tenths of a millisecond
+  const double bucket = milliseconds < kFine ? milliseconds * 10.0 : kFine * 10.0 + (milliseconds - kFine);
+  return static_cast<int>(std::clamp(bucket, 0.0, kBuckets - 1.0));
+}
+
+double TransferTimes::Within(const Histogram& calls, double share) {
+  std::uint64_t total = 0;
+  for (const std::uint32_t count : calls) total += count;
+  if (total == 0) return 0.0;
+  std::uint64_t seen = 0;
+  for (int b = 0; b < kBuckets; ++b) {
+    seen += calls[static_cast<std::size_t>(b)];
+    if (static_cast<double>(seen) >= share * static_cast<double>(total)) {
+      return b < 1000 ? (b + 1) / 10.0 : 100.0 + (b - 1000 + 1);
+    }
+  }
+  return 100.0 + (kBuckets - 1000);
 }
 
 }  // namespace tapeloom

@@ -67,13 +67,20 @@ struct DiskWorkerPlan {
 
 // Per-call times of the worker's reads and writes, for the storage check.
 struct TransferTimes {
-  // Counts of calls by their time: bucket b holds calls of b to b + 1 milliseconds (the last
-  // bucket everything longer).
+  // Counts of calls by their time: tenths of a millisecond up to 100 ms, then milliseconds up
+  // to about 3 s; the last bucket holds everything longer.
   static constexpr int kBuckets = 4096;
-  std::array<std::uint32_t, kBuckets> readMs{};
-  std::array<std::uint32_t, kBuckets> writeMs{};
+  using Histogram = std::array<std::uint32_t, kBuckets>;
+  static int Bucket(double milliseconds);
+  // The time within which the given share of the calls (0..1) ended, in milliseconds: the
+  // upper end of the bucket where that share is reached.
+  static double Within(const Histogram& calls, double share);
+
+  Histogram reads{};
+  Histogram writes{};
   double worstReadMs = 0.0;
   double worstWriteMs = 0.0;
+  double worstFlushMs = 0.0;  // the flush at the end
   std::uint64_t bytesRead = 0;
   std::uint64_t bytesWritten = 0;
   double busySeconds = 0.0;  // time spent in reads and writes

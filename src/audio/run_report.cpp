@@ -23,10 +23,14 @@ std::string ChannelList(const char* one, const char* many, const std::vector<int
   for (std::size_t k = 0; k < numbers.size();) {
     std::size_t end = k;
     while (end + 1 < numbers.size() && numbers[end + 1] == numbers[end] + 1) ++end;
-    std::string part = std::to_string(numbers[k]);
-    if (end > k) part += " to " + std::to_string(numbers[end]);
-    parts.push_back(part);
-    k = end + 1;
+    // Three or more in a row are a range; two are two.
+    if (end > k + 1) {
+      parts.push_back(std::to_string(numbers[k]) + " to " + std::to_string(numbers[end]));
+      k = end + 1;
+    } else {
+      parts.push_back(std::to_string(numbers[k]));
+      ++k;
+    }
   }
   std::string text = numbers.size() == 1 ? one : many;
   for (std::size_t p = 0; p < parts.size(); ++p) {
@@ -51,7 +55,10 @@ std::string ClockText(std::int64_t position, const SessionSettings& s) {
 void PrintRunEvents(const RunEvents& events, const ListedChannels& channels, const SessionSettings& s) {
   if (events.list().empty()) return;
   std::printf("\n");
-  for (const RunEvent& event : events.list()) {
+  std::vector<RunEvent> listed = events.list();
+  std::stable_sort(listed.begin(), listed.end(),
+                   [](const RunEvent& a, const RunEvent& b) { return a.position < b.position; });
+  for (const RunEvent& event : listed) {
     const std::string at = ClockText(event.position, s);
     const std::string lasted = Seconds(event.frames, s.sr);
     switch (event.kind) {

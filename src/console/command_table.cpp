@@ -3,6 +3,7 @@
 #include "app/settings_file.h"
 #include "audio/latency_calibration.h"
 #include "audio/run_commands.h"
+#include "audio/storage_check.h"
 #include "console/help_page.h"
 #include "console/list_selection.h"
 #include "console/session.h"
@@ -30,6 +31,7 @@ void Save(Session& s, std::string&) { Store_Settings(s.settings); }
 void StoreRange(Session& s, std::string&) { StoreRangeCommand(s.settings, s.input); }
 void RecallRange(Session& s, std::string&) { RecallRangeCommand(s.settings, s.input); }
 void Calibrate(Session& s, std::string&) { CalibrateCommand(s.ForRun()); }
+void StorageCheck(Session& s, std::string&) { StorageCheckCommand(s.settings, s.input); }
 void Play(Session& s, std::string& word) { s.pendingRun = PlayCommand(word); }
 void PromptForPoint(Session& s, std::string& word) { PromptForPointCommand(s.settings, s.input, Period(s), word); }
 void EnterPoint(Session& s, std::string& word) { DirectPointEntryCommand(s.settings, Period(s), word); }
@@ -114,6 +116,7 @@ constexpr CommandTest kCommandTable[] = {
     {36,  Alone, Equals,           {"so"},                                      Solo},
     {37,  Alone, Equals,           {"mod"},                                     MixMode},
     {38,  Alone, Equals,           {"cal"},                                     Calibrate},
+    {39,  Alone, Equals,           {"disk"},                                    StorageCheck},
 };
 // clang-format on
 

@@ -29,6 +29,7 @@ constexpr const char* kHelpLines[] = {
     "   'so' to view and edit solo assignments",
     "   'pre' to set preroll amount",
     "   'cal' to measure the card's latency with a loopback cable",
+    "   'disk' to check that the storage keeps up with a recording",
     "Transport:",
     "   'i'  'o' or 'e' to set in, out, and record start",
     "   'j'  to jump ahead and 'J' to jump backward",

@@ -289,6 +289,11 @@ void AdviseSequential(const FileDescriptor& file) {
   ::posix_fadvise64(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
+void AdviseDontNeed(const FileDescriptor& file) {
+  NoteStorageCall("fadvise");
+  ::posix_fadvise64(file.get(), 0, 0, POSIX_FADV_DONTNEED);
+}
+
 void AdviseWillNeed(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes) {
   NoteStorageCall("fadvise");
   ::posix_fadvise64(file.get(), static_cast<off64_t>(offset), static_cast<off64_t>(bytes), POSIX_FADV_WILLNEED);

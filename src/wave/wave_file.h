@@ -109,6 +109,9 @@ FileStatus ReleaseReservedSpace(const FileDescriptor& file);
 // that a range of it will be read soon (it starts reading it now). Only hints.
 void AdviseSequential(const FileDescriptor& file);
 void AdviseWillNeed(const FileDescriptor& file, std::uint64_t offset, std::uint64_t bytes);
+// Tells the kernel to forget what it keeps of the file in memory (what is not yet on the disk
+// stays): the next reads come from the disk, as they would after a while of other work.
+void AdviseDontNeed(const FileDescriptor& file);
 
 // Starts writing a range of the file to the disk without waiting for it, so that a long file
 // written piece by piece is mostly on the disk by the time SyncToDisk is called, instead of

@@ -5,6 +5,8 @@
 // place and is reported, and the take keeps its timing and its length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -126,6 +128,95 @@ TEST_F(RunTiming, AnXrunCostsOnlyTheTimeItLostAndTheTakesStayOnTheTimeline) {
       std::snprintf(said, sizeof said, ": %.2f s of input were not recorded", static_cast<double>(silent) / 48000);
       EXPECT_NE(out.find(std::string("record overrun at ")), std::string::npos) << out;
       EXPECT_NE(out.find(said), std::string::npos) << out;
+    }
+  }
+}
+
+// The disk worker's calls (not the test's own, on this thread) stall once: the nth read or
+// write from the moment the stall is armed sleeps for a while, as a card writing back to slow
+// flash does.
+class StorageStall {
+ public:
+  StorageStall(StorageCall call, int nth, std::chrono::milliseconds pause) {
+    call_ = call;
+    countdown_ = nth;
+    pause_ = pause;
+    owner_ = std::this_thread::get_id();
+    SetStorageDelayHook(&Hook);
+  }
+  StorageStall(const StorageStall&) = delete;
+  StorageStall& operator=(const StorageStall&) = delete;
+  ~StorageStall() { SetStorageDelayHook(nullptr); }
+
+ private:
+  static void Hook(int, StorageCall call, std::uint64_t) {
+    if (call != call_ || std::this_thread::get_id() == owner_) return;
+    if (countdown_.fetch_sub(1) == 1) std::this_thread::sleep_for(pause_);
+  }
+  static inline StorageCall call_ = StorageCall::kWrite;
+  static inline std::atomic<int> countdown_{0};
+  static inline std::chrono::milliseconds pause_{0};
+  static inline std::thread::id owner_;
+};
+
+TEST_F(RunTiming, AStorageStallShorterThanTheBufferCostsNothingALongerOneIsSilenceAtItsPlace) {
+  // On a card that keeps real time, with output 1 looped to input 1 and input 2 hearing the
+  // card's time. The disk buffer holds ten seconds, or a third of a second where the case makes
+  // it small.
+  struct Case {
+    const char* what;
+    StorageCall call;
+    int nth;  // of the worker's reads (one per batch of blocks) or writes (one per take and batch)
+    int pauseMs;
+    double diskSeconds;  // 0: as a session has it
+    const char* said;    // the line after the run; null: none
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"a write stall shorter than the buffer", StorageCall::kWrite, 1, 600,  0.0,  nullptr},
+      {"a read stall shorter than the buffer",  StorageCall::kRead,  4, 600,  0.0,  nullptr},
+      {"a write stall longer than the buffer",  StorageCall::kWrite, 1, 1200, 0.25, "were not recorded"},
+      {"a read stall longer than the buffer",   StorageCall::kRead,  4, 1200, 0.25, "could not be read in time"},
+  };
+  // clang-format on
+  run.dir().Write("play.txt", "t1.wav\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run.takes() = TakeState{};
+    run.buffers().diskSeconds = c.diskSeconds;
+    // Eight periods of buffer: a busy machine running other tests beside this one is not the
+    // storage stalling.
+    ClockedCard card(2, 1024, 8192, 48000, 0, 0, ClockedCard::Pace::kReal);
+    card.counterOnSecondInput = true;
+    std::string out;
+    {
+      const StorageStall stall(c.call, c.nth, std::chrono::milliseconds(c.pauseMs));
+      out = run.Run(card, {.kind = RunKind::kPlayAndRecord});
+    }
+    EXPECT_EQ(card.underruns + card.overruns, 0) << "the card never waited on the disk\n" << out;
+    const std::int64_t silent = ExpectTakesOnTheTimeline();
+    if (c.said == nullptr) {
+      EXPECT_EQ(out.find("the disk fell behind"), std::string::npos) << out;
+      EXPECT_EQ(silent, 0);
+      const std::vector<std::int32_t> loop = Take(0);
+      EXPECT_EQ(std::count(loop.begin(), loop.end(), 0), 0) << "every frame of the loop was played and recorded";
+      continue;
+    }
+    const std::size_t at = out.find("the disk fell behind at ");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_NE(out.find(c.said, at), std::string::npos) << out;
+    // One worker reads and writes: a long stall of either kind holds up both, and with a
+    // small buffer both fall behind.
+    if (c.call == StorageCall::kWrite) {
+      // The stretch the worker could not take is silence in both takes, at its place.
+      EXPECT_GT(silent, 0);
+      EXPECT_NE(out.find(" of inputs 1 and 2 were not recorded\n", at), std::string::npos) << out;
+    } else {
+      // The track played silence where it was not read in time, and the loop heard it.
+      const std::vector<std::int32_t> loop = Take(0);
+      EXPECT_GT(std::count(loop.begin(), loop.end(), 0), 0);
+      EXPECT_GE(std::count(loop.begin(), loop.end(), 0), silent);
+      EXPECT_NE(out.find(" of track 1 could not be read in time\n", at), std::string::npos) << out;
     }
   }
 }

@@ -635,5 +635,53 @@ TEST_F(TransportConsole, ExitAsksForAListThatHasGoneMissing) {
   EXPECT_EQ(last.status, 0) << "the end of input ends the question too";
 }
 
+TEST_F(TransportConsole, TheThreadThatDrivesTheCardTouchesNoWaveFileDuringARun) {
+  // Seen from outside: the program traced, each thread's calls in a file of their own. From the
+  // run's first capture to its last, the thread that drives the card makes no call on a wave
+  // file, by descriptor or by name; the tracks' reads and the takes' writes are all the disk
+  // worker's, in another thread.
+  if (ConsoleSession::Emulated()) GTEST_SKIP() << "a tracer sees the emulator's calls, not the program's";
+  if (RunCommand({"strace", "-V"}).status != 0) GTEST_SKIP() << "strace is not installed";
+  Track("t1.wav", 300000, 0);
+  Track("t2.wav", 300000, 1);
+  CardInput(400000);
+  session.Write("play.txt", "t1.wav\nt2.wav\n");
+  session.Write("record.txt", "a.wav\nb.wav\n");
+  session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\ne\t48000\no\t240000\n");
+  const std::filesystem::path trace = session.dir().parent_path() / "trace";
+  const RunResult run =
+      session.RunUnder({"strace", "-f", "-ff", "-y", "-qq", "-s", "64", "-e",
+                        "trace=%file,%desc,fsync,fdatasync,sync_file_range", "-o", trace.string(), "--"},
+                       "r_t\n");
+  if (run.status != 0 && run.err.find("ptrace") != std::string::npos) GTEST_SKIP() << "no tracing here: " << run.err;
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_NE(run.out.find("Input Channel Peaks:"), std::string::npos) << run.out;
+  const std::regex waveFile("<[^>]*\\.wav>|\"[^\"]*\\.wav\"");
+  const std::regex cardTransfer("read\\([0-9]+<[^>]*card-in\\.raw>");
+  int threads = 0;
+  int workerWaveCalls = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(trace.parent_path())) {
+    if (entry.path().filename().string().rfind("trace.", 0) != 0) continue;
+    ++threads;
+    const std::string calls = ReadFileBytes(entry.path());
+    // The run's captures: the simulated card reads what it captures from a file (and writes
+    // what it plays into another, also when the session ends).
+    std::vector<std::size_t> transfers;
+    for (std::sregex_iterator it(calls.begin(), calls.end(), cardTransfer), end; it != end; ++it) {
+      transfers.push_back(static_cast<std::size_t>(it->position()));
+    }
+    if (transfers.empty()) {
+      for (std::sregex_iterator it(calls.begin(), calls.end(), waveFile), end; it != end; ++it) ++workerWaveCalls;
+      continue;
+    }
+    EXPECT_GT(transfers.size(), 100u);
+    const std::string during = calls.substr(transfers.front(), transfers.back() - transfers.front());
+    std::smatch call;
+    EXPECT_FALSE(std::regex_search(during, call, waveFile)) << "the card's thread called: " << call.str();
+  }
+  EXPECT_EQ(threads, 2) << "the console's thread and the disk worker";
+  EXPECT_GT(workerWaveCalls, 4) << "the worker read the tracks and wrote the takes";
+}
+
 }  // namespace
 }  // namespace tapeloom::test

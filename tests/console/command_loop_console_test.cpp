@@ -90,6 +90,7 @@ const std::string kHelpPage =
     "   'so' to view and edit solo assignments\n"
     "   'pre' to set preroll amount\n"
     "   'cal' to measure the card's latency with a loopback cable\n"
+    "   'disk' to check that the storage keeps up with a recording\n"
     "Transport:\n"
     "   'i'  'o' or 'e' to set in, out, and record start\n"
     "   'j'  to jump ahead and 'J' to jump backward\n"

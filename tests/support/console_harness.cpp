@@ -126,6 +126,12 @@ RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeo
   return Spawn(input, false, timeout, wrapper, watch);
 }
 
+RunResult ConsoleSession::RunUnder(const std::vector<std::string>& wrapper, std::string_view input) const {
+  return Spawn(input, false, std::chrono::seconds(120), wrapper, {});
+}
+
+bool ConsoleSession::Emulated() { return !std::string_view(TAPELOOM_EMULATOR).empty(); }
+
 RunResult ConsoleSession::RunWithArguments(const std::vector<std::string>& arguments, std::string_view input) const {
   return Spawn(input, false, std::chrono::seconds(60), {}, {}, arguments);
 }

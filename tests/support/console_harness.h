@@ -62,6 +62,13 @@ class ConsoleSession {
   // mounted here (mounting needs root).
   std::optional<RunResult> RunOnSmallDisk(std::string_view input, long diskBytes) const;
 
+  // As Run, started by another program: `wrapper` is the command line before the program's
+  // name (a tracer, say).
+  RunResult RunUnder(const std::vector<std::string>& wrapper, std::string_view input) const;
+
+  // Whether the program runs in an emulator (the cross-built suite).
+  static bool Emulated();
+
   // As Run, with these words after the program's name on its command line.
   RunResult RunWithArguments(const std::vector<std::string>& arguments, std::string_view input = "") const;
 
