@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "console/session_signals.h"
 #include "wave/wave_header.h"
 
 namespace tapeloom {
@@ -73,7 +74,10 @@ void DiskWorker::FinishTakes(std::int64_t frames) {
 void DiskWorker::WaitForBlocks(std::size_t blocks, double seconds) const {
   const Clock::time_point start = Clock::now();
   blocks = std::min(blocks, play_.slots());
-  while (play_.Ready() < blocks && MillisecondsSince(start) < seconds * 1000.0) std::this_thread::sleep_for(kIdle);
+  // Ctrl-C stops the run before it starts as well.
+  while (play_.Ready() < blocks && MillisecondsSince(start) < seconds * 1000.0 && PendingSignal() == 0) {
+    std::this_thread::sleep_for(kIdle);
+  }
 }
 
 void DiskWorker::Stop() {

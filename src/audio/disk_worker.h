@@ -119,7 +119,7 @@ class DiskWorker {
   bool AllTakesFailed() const { return allTakesFailed_.load(std::memory_order_acquire); }
 
   // Waits (the console's thread, before the card starts) until `blocks` blocks are ready in
-  // the play ring, or `seconds` have passed.
+  // the play ring, `seconds` have passed or a session signal (Ctrl-C) has come.
   void WaitForBlocks(std::size_t blocks, double seconds) const;
   // Waits until FinishTakes is done, then stops and joins the thread. Without FinishTakes it
   // stops at once.

@@ -39,6 +39,47 @@ constexpr std::uint64_t kMaxCopyPerCall = std::uint64_t{1} << 30;
 
 bool IsWritersReason(int error) { return error == ENOSPC || error == EFBIG || error == EDQUOT; }
 
+// Where a transfer into or out of several pieces of memory stands: the first piece not yet done
+// whole, and its bytes done. The rest goes to the system as vectors, 64 at a time.
+template <typename Byte>
+class PieceCursor {
+ public:
+  explicit PieceCursor(std::span<const std::span<Byte>> pieces) : pieces_(pieces) { SkipDone(); }
+
+  bool Finished() const { return piece_ == pieces_.size(); }
+  int Vectors(std::array<iovec, 64>& vectors) const {
+    int count = 0;
+    for (std::size_t p = piece_; p < pieces_.size() && count < static_cast<int>(vectors.size()); ++p) {
+      const std::size_t skip = p == piece_ ? done_ : 0;
+      if (pieces_[p].size() == skip) continue;
+      // iovec takes a pointer to change for either direction; a write only reads through it.
+      vectors[static_cast<std::size_t>(count++)] = {const_cast<unsigned char*>(pieces_[p].data()) + skip,
+                                                    pieces_[p].size() - skip};
+    }
+    return count;
+  }
+  void Advance(std::size_t bytes) {
+    while (bytes > 0 && !Finished()) {
+      const std::size_t taken = std::min(bytes, pieces_[piece_].size() - done_);
+      done_ += taken;
+      bytes -= taken;
+      SkipDone();
+    }
+  }
+
+ private:
+  void SkipDone() {
+    while (piece_ < pieces_.size() && done_ == pieces_[piece_].size()) {
+      ++piece_;
+      done_ = 0;
+    }
+  }
+
+  std::span<const std::span<Byte>> pieces_;
+  std::size_t piece_ = 0;
+  std::size_t done_ = 0;
+};
+
 // Opens only regular files: a directory, a FIFO, a device or a socket under a name that should
 // hold a wave or list file is refused before anything is read from or written to it. Opening
 // does not wait for a FIFO's other end.
@@ -164,21 +205,10 @@ FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
   for (const std::span<unsigned char> piece : pieces) wanted += piece.size();
   Reaching("read", file, StorageCall::kRead, wanted);
   got = 0;
-  std::size_t piece = 0;   // the piece being filled
-  std::size_t filled = 0;  // its bytes read so far
-  while (piece < pieces.size()) {
-    if (filled == pieces[piece].size()) {
-      ++piece;
-      filled = 0;
-      continue;
-    }
+  PieceCursor<unsigned char> cursor(pieces);
+  while (!cursor.Finished()) {
     std::array<iovec, 64> vectors{};
-    int count = 0;
-    for (std::size_t p = piece; p < pieces.size() && count < static_cast<int>(vectors.size()); ++p) {
-      const std::size_t skip = p == piece ? filled : 0;
-      if (pieces[p].size() == skip) continue;
-      vectors[static_cast<std::size_t>(count++)] = {pieces[p].data() + skip, pieces[p].size() - skip};
-    }
+    const int count = cursor.Vectors(vectors);
     const ssize_t n = ::preadv64(file.get(), vectors.data(), count, static_cast<off64_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -186,15 +216,7 @@ FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
     }
     if (n == 0) break;  // end of file
     got += static_cast<std::uint64_t>(n);
-    for (auto left = static_cast<std::size_t>(n); left > 0;) {
-      const std::size_t taken = std::min(left, pieces[piece].size() - filled);
-      filled += taken;
-      left -= taken;
-      if (filled == pieces[piece].size()) {
-        ++piece;
-        filled = 0;
-      }
-    }
+    cursor.Advance(static_cast<std::size_t>(n));
   }
   return FileStatus::Done();
 }
@@ -228,18 +250,10 @@ FileStatus WriteAtFrom(const FileDescriptor& file, std::uint64_t offset,
   Reaching("write", file, StorageCall::kWrite, total);
   if (const int fault = InjectedFault(file); fault != 0) return FileStatus::Failed("write to", file.name(), fault);
   std::uint64_t done = 0;
-  std::size_t piece = 0;    // the first piece not yet written whole
-  std::size_t written = 0;  // its bytes written so far
-  while (done < total) {
+  PieceCursor<const unsigned char> cursor(pieces);
+  while (!cursor.Finished()) {
     std::array<iovec, 64> vectors{};
-    int count = 0;
-    for (std::size_t p = piece; p < pieces.size() && count < static_cast<int>(vectors.size()); ++p) {
-      const std::size_t skip = p == piece ? written : 0;
-      if (pieces[p].size() == skip) continue;
-      // iovec takes a non-const pointer for both directions; a write only reads it.
-      vectors[static_cast<std::size_t>(count++)] = {const_cast<unsigned char*>(pieces[p].data()) + skip,
-                                                    pieces[p].size() - skip};
-    }
+    const int count = cursor.Vectors(vectors);
     const ssize_t n = ::pwritev64(file.get(), vectors.data(), count, static_cast<off64_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -247,19 +261,7 @@ FileStatus WriteAtFrom(const FileDescriptor& file, std::uint64_t offset,
     }
     if (n == 0) return FileStatus::Failed("write to", file.name(), ENOSPC);
     done += static_cast<std::uint64_t>(n);
-    for (auto left = static_cast<std::size_t>(n); left > 0;) {
-      const std::size_t taken = std::min(left, pieces[piece].size() - written);
-      written += taken;
-      left -= taken;
-      if (written == pieces[piece].size()) {
-        ++piece;
-        written = 0;
-      }
-    }
-    while (piece < pieces.size() && pieces[piece].size() == written) {
-      ++piece;
-      written = 0;
-    }
+    cursor.Advance(static_cast<std::size_t>(n));
   }
   return FileStatus::Done();
 }
