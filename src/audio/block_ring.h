@@ -5,13 +5,14 @@
 // by it.
 //
 // A slot is a fixed number of bytes (the rows of one block) and a note of what it holds: the
-// position of its first frame and how many frames of it count. The memory is allocated and
-// touched before a run starts, never during it.
+// position of its first frame and how many frames of it count. The memory is allocated before a
+// run starts, never during it; the producer writes every byte of a slot that the consumer reads.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tapeloom {
@@ -21,15 +22,23 @@ struct SlotNote {
   int frames = 0;             // frames of the slot that count
 };
 
+// A ring's memory is a mapping of its own, given back whole when it goes.
+struct RingMemoryUnmap {
+  std::size_t bytes = 0;
+  void operator()(unsigned char* memory) const;
+};
+
 class BlockRing {
  public:
   BlockRing() = default;
   BlockRing(const BlockRing&) = delete;
   BlockRing& operator=(const BlockRing&) = delete;
 
-  // Gives the ring `slots` slots of `slotBytes` bytes each, all zero, and empties it. Memory
-  // that is large enough already is kept. Only while neither thread uses the ring.
-  void Allocate(std::size_t slots, std::size_t slotBytes);
+  // Gives the ring `slots` slots of `slotBytes` bytes each and empties it. Memory that is large
+  // enough already is kept. The slots hold whatever they held, unless `touch`: then they are
+  // zeroed now, so that a producer on a thread that must not wait (the device loop) meets no
+  // page the system has yet to provide. Only while neither thread uses the ring.
+  void Allocate(std::size_t slots, std::size_t slotBytes, bool touch = false);
   // Empties the ring. Only while neither thread uses it.
   void Reset();
 
@@ -62,14 +71,16 @@ class BlockRing {
   }
 
  private:
+  void Ready(std::size_t slots, std::size_t slotBytes);
   // The counters run on past 2^32 and wrap; their difference is what counts.
   static std::size_t Distance(std::uint32_t head, std::uint32_t tail) {
     return static_cast<std::uint32_t>(head - tail);
   }
   std::size_t Index(std::uint32_t counter) const { return counter % slots_; }
-  unsigned char* Slot(std::uint32_t counter) { return memory_.data() + Index(counter) * slotBytes_; }
+  unsigned char* Slot(std::uint32_t counter) { return memory_.get() + Index(counter) * slotBytes_; }
 
-  std::vector<unsigned char> memory_;
+  std::unique_ptr<unsigned char, RingMemoryUnmap> memory_;
+  std::size_t capacity_ = 0;
   std::vector<SlotNote> notes_;
   std::size_t slots_ = 0;
   std::size_t slotBytes_ = 0;

@@ -135,7 +135,8 @@ bool DiskWorker::ReadSome() {
     // The file's frames from..to fall into these blocks; before and after them, silence.
     const std::int64_t firstFrame = first - track.startOffset;
     const std::int64_t from = std::clamp<std::int64_t>(-firstFrame, 0, span);  // frames into the run of blocks
-    std::int64_t to = std::clamp<std::int64_t>(track.length - firstFrame, from, span);
+    const std::int64_t fileEnd = std::min(track.length, plan_.lastPosition - track.startOffset);
+    std::int64_t to = std::clamp<std::int64_t>(fileEnd - firstFrame, from, span);
     if (!trackFailures_[t].ok()) to = from;
     readPieces_.clear();
     for (std::size_t s = static_cast<std::size_t>(from / kBlockFrames);

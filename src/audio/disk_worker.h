@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <thread>
@@ -56,10 +57,13 @@ struct DiskWorkerPlan {
   // Blocks from firstPosition on, one every 4096 frames, each with the frames of every track
   // in its row (silence before a file's start and after its end).
   std::vector<TrackToRead> tracks;
-  // Rows that no track fills but that mixing in place may have written: cleared again
-  // before a slot is filled anew.
+  // Rows of a slot that no track fills but that are played or mixed into: cleared each time
+  // a slot is filled (its memory is not zeroed beforehand, and mixing in place writes some).
   std::vector<int> rowsToClear;
   std::int64_t firstPosition = 0;
+  // No frame at or past this position is read (a run that only plays, an export): the blocks
+  // beyond it hold silence.
+  std::int64_t lastPosition = INT64_MAX;
   std::vector<TakeToWrite> takes;
   std::uint32_t sr = 0;            // for the take headers
   std::int64_t plannedFrames = 0;  // the takes' planned length; no space is reserved beyond it

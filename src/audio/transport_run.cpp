@@ -80,10 +80,13 @@ class Run {
                   size.seconds);
     }
     context_.buffers.playRing().Allocate(size.playSlots, static_cast<std::size_t>(playRows) * kRowBytes);
-    context_.buffers.captureRing().Allocate(size.captureSlots, static_cast<std::size_t>(captureRows) * kRowBytes);
+    context_.buffers.captureRing().Allocate(size.captureSlots, static_cast<std::size_t>(captureRows) * kRowBytes, true);
 
     DiskWorkerPlan work;
     work.firstPosition = plan_.start;
+    // A run that only plays ends while the block that holds its stop plays: no frame two
+    // blocks past the stop reaches the card.
+    if (!plan_.records) work.lastPosition = plan_.stop + 2 * kBlockFrames;
     work.sr = s_.sr;
     work.plannedFrames = plan_.recordLength;
     for (int t = 0; t < playRows; ++t) {
@@ -94,8 +97,8 @@ class Run {
                                           .dataOffset = plan_.lists.attributes[ti].dataOffset,
                                           .length = plan_.lists.attributes[ti].length,
                                           .startOffset = plan_.trackStartOffsets[ti]});
-      } else if (s_.mix != 0 && t < std::max(s_.outputs, 2)) {
-        work.rowsToClear.push_back(t);  // mixing writes the outputs' rows in place
+      } else {
+        work.rowsToClear.push_back(t);  // played (or mixed into) as silence
       }
     }
     for (std::size_t r = 0; r < recordingInputs_.size(); ++r) {

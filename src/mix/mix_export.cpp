@@ -134,6 +134,7 @@ class Render {
     if (!CreateOutputs()) return Failed();
     DiskWorkerPlan work;
     work.firstPosition = plan_.start;
+    work.lastPosition = plan_.start + plan_.length;
     for (std::size_t t = 0; t < tracks_; ++t) {
       if (plan_.flags[t] != 1) continue;
       work.tracks.push_back(TrackToRead{.row = static_cast<int>(t),
