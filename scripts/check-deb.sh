@@ -2,7 +2,8 @@
 # Checks a Debian package of Tapeloom as a user would meet it: lintian reports no error, and the
 # program unpacked from it (dpkg -x into a temporary root) plays and records a short session
 # on the simulated sound card, configured from the example file the package itself installs.
-# An armhf package's program runs under qemu-arm-static.
+# An armhf package's program runs under qemu-arm-static, on the armhf libraries installed beside
+# the native ones (as in the cross-built suite, cmake/armhf-toolchain.cmake).
 # Usage: scripts/check-deb.sh PACKAGE.deb
 set -euo pipefail
 export LC_ALL=C
@@ -16,7 +17,7 @@ lintian --fail-on error "$deb" > "$root/lintian.txt" 2>&1 || { cat "$root/lintia
 dpkg -x "$deb" "$root/install"
 program=("$root/install/usr/bin/tapeloom")
 case "$(dpkg-deb -f "$deb" Architecture)" in
-  armhf) program=(qemu-arm-static -L /usr/arm-linux-gnueabihf "${program[@]}") ;;
+  armhf) program=(qemu-arm-static "${program[@]}") ;;
 esac
 
 session="$root/session"
