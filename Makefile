@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf test-deb deb demo bench soak soak-latency install format clean
+.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf test-deb deb demo bench soak soak-latency soak-stalls install format clean
 
 all: build
 
@@ -101,6 +101,15 @@ soak-latency: deps
 	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
 	cmake --build $(BUILD)/bench --target tapeloom
 	bench/soak_latency.sh $(BUILD)/bench/tapeloom
+
+# Slow storage on the paced card (opt-in, 5 to 10 minutes): takes recorded while a preload
+# library stalls or throttles the wave files' reads and writes, and while the device loop is
+# held still; each take is checked frame for frame against the looped track and a live counter.
+soak-stalls: deps
+	@scripts/install-deps.sh soak
+	$(CMAKE_CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DTAPELOOM_BENCH=ON
+	cmake --build $(BUILD)/bench --target tapeloom
+	bench/soak_stalls.sh $(BUILD)/bench/tapeloom
 
 # The program, its manual page and the documentation under $(DESTDIR)$(PREFIX).
 PREFIX ?= /usr/local

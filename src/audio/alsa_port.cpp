@@ -124,6 +124,7 @@ std::unique_ptr<AlsaPcmPort> AlsaPcmPort::Open(const DeviceRequest& request) {
   OpenedDirection rec = OpenDirection(request.name, SND_PCM_STREAM_CAPTURE, kCaptureTexts, request.inputs, request.rate,
                                       port->periodFrames_, bufferRequest);
   port->rec_ = std::move(rec.pcm);
+  port->captureBufferFrames_ = static_cast<int>(rec.granted.buffer);
 
   std::puts("\nReturned Driver Parameters:");
   std::puts("\tBuffer\tPeriods\tRate\tChannels");

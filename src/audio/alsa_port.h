@@ -45,9 +45,17 @@ class AlsaPcmPort final : public PcmPort {
 
   int PeriodFrames() const override { return periodFrames_; }
   int PlayBufferFrames() const override { return playBufferFrames_; }
+  int CaptureBufferFrames() const override { return captureBufferFrames_; }
   int Drain(PcmDirection direction) override { return snd_pcm_drain(Handle(direction)); }
   int Prepare(PcmDirection direction) override { return snd_pcm_prepare(Handle(direction)); }
+  int Drop(PcmDirection direction) override { return snd_pcm_drop(Handle(direction)); }
   int Start(PcmDirection direction) override { return snd_pcm_start(Handle(direction)); }
+  // A plugin card (a sound server's) can keep answering the delay of a stream it has stopped in
+  // an xrun; the state after the pointer is brought up to date tells.
+  bool InXrun(PcmDirection direction) override {
+    snd_pcm_t* pcm = Handle(direction);
+    return snd_pcm_avail(pcm) == -EPIPE || snd_pcm_state(pcm) == SND_PCM_STATE_XRUN;
+  }
   snd_pcm_sframes_t Delay(PcmDirection direction) override {
     snd_pcm_sframes_t frames = 0;
     const int result = snd_pcm_delay(Handle(direction), &frames);
@@ -72,6 +80,7 @@ class AlsaPcmPort final : public PcmPort {
   PcmHandle rec_;
   int periodFrames_ = 0;      // the period that playback was granted
   int playBufferFrames_ = 0;  // the playback buffer that was granted
+  int captureBufferFrames_ = 0;
 };
 
 }  // namespace tapeloom

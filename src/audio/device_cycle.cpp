@@ -135,7 +135,7 @@ void DeviceCycle::PlayPeriod(int frames) {
   const snd_pcm_sframes_t result = WritePlay(frames);
   if (result == -EPIPE) {
     // Once a recording captures, the capture may have overrun in the same stall.
-    const bool capture = shape_.records && !countingStarted_ && port_.Delay(PcmDirection::Capture) == -EPIPE;
+    const bool capture = shape_.records && !countingStarted_ && port_.InXrun(PcmDirection::Capture);
     Xrun(true, capture);
   } else if (result < 0) {
     DeviceFault(PcmDirection::Playback, result);
@@ -147,6 +147,7 @@ void DeviceCycle::PlayPeriod(int frames) {
 snd_pcm_sframes_t DeviceCycle::WritePlay(int frames) {
   void** channels = buffers_.PointPlayback(playing_, blockIndex_);
   const snd_pcm_sframes_t result = port_.WriteN(channels, static_cast<snd_pcm_uframes_t>(frames));
+  if (result >= 0) lastWrite_ = port_.NowMicroseconds();
   AdvancePlay(frames);
   return result;
 }
@@ -169,10 +170,30 @@ void DeviceCycle::AdvancePlay(int frames) {
   }
 }
 
-// The whole periods in `frames`: a card moves its frames a period at a time, and a stream that
-// starts again joins at the next period's start, so the periods it missed are those that began
-// since the last one it delivered.
-std::int64_t DeviceCycle::WholePeriods(std::int64_t frames) const {
+// Each read that returns tells when the capture's frames up to its end came: its return less
+// the time of that many frames is the moment the stream's frame 0 came, on the system's clock,
+// late by however long the program took to be woken. The earliest of the last reads is the
+// truest.
+void DeviceCycle::NoteCapture(std::int64_t now) {
+  lastCapture_ = now;
+  origins_[originCount_++ % origins_.size()] = now - captureIndex_ * 1000000 / sr_;
+}
+
+// The capture started again: the reads to come tell its new stream's moment.
+void DeviceCycle::RestartCaptureClock(std::int64_t now) {
+  originCount_ = 0;
+  lastCapture_ = now;
+}
+
+// The frames the capture missed by now since the last it delivered, in whole periods: a card
+// moves its frames a period at a time, and a stream that starts again joins at the next
+// period's start, so the periods it missed are those that began since.
+std::int64_t DeviceCycle::FramesSinceCapture(std::int64_t now) const {
+  std::int64_t origin = lastCapture_ - captureIndex_ * 1000000 / sr_;
+  for (std::size_t k = 0; k < std::min<std::size_t>(originCount_, origins_.size()); ++k) {
+    origin = std::min(origin, origins_[k]);
+  }
+  const std::int64_t frames = (now - origin) * static_cast<std::int64_t>(sr_) / 1000000 - captureIndex_;
   return std::max<std::int64_t>(frames / period_, 0) * period_;
 }
 
@@ -184,6 +205,16 @@ std::int64_t DeviceCycle::WholePeriods(std::int64_t frames) const {
 // full. Where one direction kept running, its position is the card's clock; where both
 // stopped, the time since the last transfer is, in whole periods.
 void DeviceCycle::Xrun(bool playback, bool capture) {
+  const std::int64_t now = port_.NowMicroseconds();
+  const bool inStep = shape_.plays && shape_.records && !countingStarted_;
+  if (inStep) {
+    // A stall that outlasted a direction's buffer stopped that direction too, whether or not
+    // the card says so yet (a sound server's plugin notices only at its next period): after a
+    // write the playback had its buffer to play, after a read the capture its buffer to fill.
+    const auto microseconds = [this](int frames) { return std::int64_t{frames} * 1000000 / sr_; };
+    playback = playback || now - lastWrite_ > microseconds(port_.PlayBufferFrames());
+    capture = capture || now - lastCapture_ > microseconds(port_.CaptureBufferFrames());
+  }
   if (playback) {
     std::printf("\nPX");
     ++underruns_;
@@ -192,19 +223,21 @@ void DeviceCycle::Xrun(bool playback, bool capture) {
     std::printf("\nRX");
     ++overruns_;
   }
-  const std::int64_t now = port_.NowMicroseconds();
-  if (playback) port_.Prepare(PcmDirection::Playback);
-  if (capture) port_.Prepare(PcmDirection::Capture);
-  const bool inStep = shape_.plays && shape_.records && !countingStarted_;
+  for (const auto& [stopped, direction] :
+       {std::pair{playback, PcmDirection::Playback}, {capture, PcmDirection::Capture}}) {
+    if (!stopped) continue;
+    port_.Drop(direction);
+    port_.Prepare(direction);
+  }
   if (!inStep) {
     // Playback alone goes on where it stopped; a recording alone goes on at the card's time.
     if (playback) events_.Add(RunEventKind::kUnderrun, PlayPosition(), 0);
     if (capture) {
-      const std::int64_t lost = WholePeriods((now - lastCapture_) * static_cast<std::int64_t>(sr_) / 1000000);
+      const std::int64_t lost = FramesSinceCapture(now);
       events_.Add(RunEventKind::kOverrun, TakePosition(), lost);
       InsertCaptureGap(lost);
       port_.Start(PcmDirection::Capture);
-      lastCapture_ = now;
+      RestartCaptureClock(now);
     }
     return;
   }
@@ -215,7 +248,7 @@ void DeviceCycle::Xrun(bool playback, bool capture) {
     port_.Start(PcmDirection::Capture);
     resume = playIndex_ - std::max<snd_pcm_sframes_t>(port_.Delay(PcmDirection::Playback), 0);
   } else {
-    resume = captureIndex_ + WholePeriods((now - lastCapture_) * static_cast<std::int64_t>(sr_) / 1000000);
+    resume = captureIndex_ + FramesSinceCapture(now);
   }
   // Neither stream can go back: what the capture kept is kept, what was written has played.
   if (playback) resume = std::max(resume, playIndex_);
@@ -230,7 +263,7 @@ void DeviceCycle::Xrun(bool playback, bool capture) {
     FillPlayback();
     if (capture) port_.Start(PcmDirection::Capture);
   }
-  lastCapture_ = port_.NowMicroseconds();
+  RestartCaptureClock(port_.NowMicroseconds());
 }
 
 // Frames the card dropped: silence at their place in the takes (or, before the take begins,
@@ -313,7 +346,7 @@ void DeviceCycle::CapturePeriod() {
     const int got = ReadCapture(recordIndex_, skip, lost, fault);
     captureSkip_ -= got;
     if (lost) {
-      Xrun(shape_.plays && port_.Delay(PcmDirection::Playback) == -EPIPE, true);
+      Xrun(shape_.plays && port_.InXrun(PcmDirection::Playback), true);
       return;
     }
     if (fault < 0) {
@@ -351,7 +384,7 @@ void DeviceCycle::CapturePeriod() {
     }
     if (recordIndex_ == kBlockFrames) RecordBlockFull();
   }
-  if (lost) Xrun(shape_.plays && port_.Delay(PcmDirection::Playback) == -EPIPE, true);
+  if (lost) Xrun(shape_.plays && port_.InXrun(PcmDirection::Playback), true);
 }
 
 void DeviceCycle::RecordBlockFull() {
@@ -384,7 +417,7 @@ int DeviceCycle::ReadCapture(int at, int frames, bool& lost, snd_pcm_sframes_t& 
     const int n = static_cast<int>(std::min<snd_pcm_sframes_t>(got, frames - done));
     done += n;
     captureIndex_ += n;
-    lastCapture_ = port_.NowMicroseconds();
+    NoteCapture(port_.NowMicroseconds());
     Moved();
   }
   return done;

@@ -82,7 +82,9 @@ class DeviceCycle {
   void FillPlayback();
   std::int64_t PlayPosition() const { return shape_.start + playIndex_ - kBlockFrames; }
   std::int64_t TakePosition() const { return shape_.recordStart + captureIndex_ - shape_.captureSkip; }
-  std::int64_t WholePeriods(std::int64_t frames) const;
+  void NoteCapture(std::int64_t now);
+  void RestartCaptureClock(std::int64_t now);
+  std::int64_t FramesSinceCapture(std::int64_t now) const;
   void DeviceFault(PcmDirection direction, snd_pcm_sframes_t error);
   void Moved();
 
@@ -113,6 +115,10 @@ class DeviceCycle {
   std::int64_t playIndex_ = 0;
   std::int64_t captureIndex_ = 0;
   std::int64_t lastCapture_ = 0;  // when the last read returned, on the port's clock (µs)
+  // When the capture's frame 0 came, as each of the last reads tells it (µs).
+  std::array<std::int64_t, 64> origins_{};
+  std::size_t originCount_ = 0;
+  std::int64_t lastWrite_ = 0;    // when the last write returned
   std::int64_t captureSkip_ = 0;  // captured frames still to drop before the take begins
   bool countingStarted_ = true;   // a run that plays and records has not captured yet
   std::int64_t lastClockPosition_ = 0;

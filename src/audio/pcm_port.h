@@ -25,15 +25,21 @@ class PcmPort {
   // granted, which sets the capture delay.
   virtual int PeriodFrames() const = 0;
   virtual int PlayBufferFrames() const = 0;
+  // The capture buffer the device granted: how long a capture can wait to be read.
+  virtual int CaptureBufferFrames() const { return PlayBufferFrames(); }
 
   virtual int Drain(PcmDirection direction) = 0;
   virtual int Prepare(PcmDirection direction) = 0;
+  // Stops a direction at once, what it holds dropped; Prepare then makes it ready again.
+  virtual int Drop(PcmDirection /*direction*/) { return 0; }
   // Starts a prepared direction now (a capture otherwise starts with its first read, a
   // playback once its buffer is full).
   virtual int Start(PcmDirection /*direction*/) { return 0; }
   // Playback: the frames written and not yet played. Capture: the frames captured and not yet
-  // read. An xrun shows as -EPIPE.
+  // read. An xrun shows as -EPIPE, on most cards (not all: ask InXrun).
   virtual snd_pcm_sframes_t Delay(PcmDirection /*direction*/) { return 0; }
+  // Whether the direction has stopped in an xrun, as the card sees it now.
+  virtual bool InXrun(PcmDirection direction) { return Delay(direction) == -EPIPE; }
   // The time as the card's transfers keep it, in microseconds from any fixed moment: how long
   // a stall lasted is read from it. A port in memory may keep a clock of its own.
   virtual std::int64_t NowMicroseconds() {

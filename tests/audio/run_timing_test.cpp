@@ -119,26 +119,31 @@ TEST_F(RunTiming, AnXrunCostsOnlyTheTimeItLostAndTheTakesStayOnTheTimeline) {
       {"two long stalls",                                {{100, 5000}, {180, 20000}}, {},            1024, 1024, 2, 2},
   };
   // clang-format on
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    run.takes() = TakeState{};
-    ClockedCard card(2, kPeriod, c.playBuffer, 48000, 0, 0, ClockedCard::Pace::kVirtual, c.captureBuffer);
-    card.counterOnSecondInput = true;
-    card.lateBeforeWrite = c.lateBeforeWrite;
-    card.lateBeforeRead = c.lateBeforeRead;
-    const std::string out = run.Run(card, {.kind = RunKind::kPlayAndRecord});
-    EXPECT_EQ(card.underruns, c.underruns) << out;
-    EXPECT_EQ(card.overruns, c.overruns) << out;
-    // The counts and the marks as they always were; then where each xrun was and what it cost.
-    EXPECT_EQ(out.find("Play Underruns = ") != std::string::npos, c.underruns > 0) << out;
-    EXPECT_EQ(out.find("Record Overruns = ") != std::string::npos, c.overruns > 0) << out;
-    const std::int64_t silent = ExpectTakesOnTheTimeline();
-    EXPECT_EQ(silent > 0, c.overruns > 0) << out;
-    if (c.overruns == 1) {
-      char said[64];
-      std::snprintf(said, sizeof said, ": %.2f s of input were not recorded", static_cast<double>(silent) / 48000);
-      EXPECT_NE(out.find(std::string("record overrun at ")), std::string::npos) << out;
-      EXPECT_NE(out.find(said), std::string::npos) << out;
+  // Each on a card whose stopped stream says so in its delay, and on one where only its state
+  // does (a sound server's plugin).
+  for (const bool plugin : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.what << (plugin ? ", a plugin's card" : ""));
+      run.takes() = TakeState{};
+      ClockedCard card(2, kPeriod, c.playBuffer, 48000, 0, 0, ClockedCard::Pace::kVirtual, c.captureBuffer);
+      card.counterOnSecondInput = true;
+      card.staleDelayInXrun = plugin;
+      card.lateBeforeWrite = c.lateBeforeWrite;
+      card.lateBeforeRead = c.lateBeforeRead;
+      const std::string out = run.Run(card, {.kind = RunKind::kPlayAndRecord});
+      EXPECT_EQ(card.underruns, c.underruns) << out;
+      EXPECT_EQ(card.overruns, c.overruns) << out;
+      // The counts and the marks as they always were; then where each xrun was and what it cost.
+      EXPECT_EQ(out.find("Play Underruns = ") != std::string::npos, c.underruns > 0) << out;
+      EXPECT_EQ(out.find("Record Overruns = ") != std::string::npos, c.overruns > 0) << out;
+      const std::int64_t silent = ExpectTakesOnTheTimeline();
+      EXPECT_EQ(silent > 0, c.overruns > 0) << out;
+      if (c.overruns == 1) {
+        char said[64];
+        std::snprintf(said, sizeof said, ": %.2f s of input were not recorded", static_cast<double>(silent) / 48000);
+        EXPECT_NE(out.find(std::string("record overrun at ")), std::string::npos) << out;
+        EXPECT_NE(out.find(said), std::string::npos) << out;
+      }
     }
   }
 }

@@ -157,7 +157,12 @@ class FaultPort : public PcmPort {
       : inner_(inner), writes_(std::move(writes)), reads_(std::move(reads)), stream_(stream) {}
   int PeriodFrames() const override { return inner_.PeriodFrames(); }
   int PlayBufferFrames() const override { return inner_.PlayBufferFrames(); }
+  int CaptureBufferFrames() const override { return inner_.CaptureBufferFrames(); }
   int Drain(PcmDirection d) override { return inner_.Drain(d); }
+  int Drop(PcmDirection d) override { return inner_.Drop(d); }
+  int Start(PcmDirection d) override { return inner_.Start(d); }
+  snd_pcm_sframes_t Delay(PcmDirection d) override { return inner_.Delay(d); }
+  bool InXrun(PcmDirection d) override { return inner_.InXrun(d); }
   int Prepare(PcmDirection d) override {
     const int count = ++prepares[d == PcmDirection::Playback ? 0 : 1];
     if (prepareFailure != 0 && count > preparesThatWork) return prepareFailure;
@@ -248,11 +253,15 @@ class ClockedCard : public PcmPort {
   // Input 1 hears, instead of the loop, the card's time: the frame captured at time t holds t
   // (a musician playing in time, whatever the program does).
   bool counterOnSecondInput = false;
+  // As a sound server's plugin does: a stream stopped in an xrun still answers its delay as
+  // it was, and only its state says it stopped.
+  bool staleDelayInXrun = false;
   int underruns = 0;
   int overruns = 0;
 
   int PeriodFrames() const override { return period_; }
   int PlayBufferFrames() const override { return buffer_; }
+  int CaptureBufferFrames() const override { return static_cast<int>(captureBuffer_); }
   std::int64_t NowMicroseconds() override {
     Tick();
     return clock_ * 1000000 / rate_;
@@ -275,6 +284,7 @@ class ClockedCard : public PcmPort {
     if (d == PcmDirection::Playback) pending_.clear();
     return 0;
   }
+  int Drop(PcmDirection d) override { return Prepare(d); }
   int Start(PcmDirection d) override {
     Tick();
     if (d == PcmDirection::Capture && captureState_ == State::kPrepared) StartCapture();
@@ -288,11 +298,15 @@ class ClockedCard : public PcmPort {
   snd_pcm_sframes_t Delay(PcmDirection d) override {
     Tick();
     if (d == PcmDirection::Playback) {
-      if (playState_ == State::kXrun) return -EPIPE;
+      if (playState_ == State::kXrun) return staleDelayInXrun ? period_ : -EPIPE;
       return playState_ == State::kRunning ? written_ - Consumed() : static_cast<snd_pcm_sframes_t>(pending_.size());
     }
-    if (captureState_ == State::kXrun) return -EPIPE;
+    if (captureState_ == State::kXrun) return staleDelayInXrun ? 0 : -EPIPE;
     return captureState_ == State::kRunning ? Available() : 0;
+  }
+  bool InXrun(PcmDirection d) override {
+    Tick();
+    return (d == PcmDirection::Playback ? playState_ : captureState_) == State::kXrun;
   }
   int Wait(PcmDirection, int) override {
     Tick();
