@@ -31,8 +31,6 @@ namespace {
 constexpr int kBits = 24;
 constexpr int kMixModeMaster = 3;
 
-// The disk worker reads the tracks this far ahead of the mix, in long reads of each track.
-constexpr double kReadAheadSeconds = 2.0;
 // Blocks mixed before the outputs are written, in one long write each.
 constexpr std::int64_t kStagedBlocks = 16;
 
@@ -148,7 +146,8 @@ class Render {
         work.rowsToClear.push_back(r);
       }
     }
-    const DiskBufferSize size = SizeDiskBuffers(s_.sr, rows_, 0, AvailableMemory(), kReadAheadSeconds);
+    // The disk worker reads the tracks as far ahead of the mix as a run does, in long reads.
+    const DiskBufferSize size = SizeDiskBuffers(s_.sr, rows_, 0, AvailableMemory());
     ring_.Allocate(size.playSlots, static_cast<std::size_t>(rows_) * kMixRegionBytes);
     DiskWorker worker(work, ring_, noCapture_);
     worker.Start();
