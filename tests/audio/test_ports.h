@@ -188,8 +188,9 @@ class FaultPort : public PcmPort {
     const auto fault = reads_.find(readCount_++);
     if (fault == reads_.end()) return inner_.ReadN(channels, frames);
     if (fault->second == -EPIPE && stream_ != nullptr) stream_->Skip(static_cast<std::int64_t>(frames));
-    // A card in an overrun went on for as long as the read would have taken.
-    if (fault->second == -EPIPE) lateMicroseconds_ += static_cast<std::int64_t>(frames) * 1000000 / rate;
+    // A card in an overrun went on for as long as the read would have taken, and the program
+    // took a millisecond more to see it.
+    if (fault->second == -EPIPE) lateMicroseconds_ += static_cast<std::int64_t>(frames) * 1000000 / rate + 1000;
     // A failed read leaves the caller's buffers as they were.
     if (fault->second < 0) return fault->second;
     return inner_.ReadN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
