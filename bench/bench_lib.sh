@@ -41,3 +41,37 @@ make_tone_tracks() {
     echo "$name" >> play.txt
   done
 }
+
+# The paced card's ALSA device in alsa/asoundrc: the JACK server's two playback ports and its
+# first `inputs` capture ports, through ALSA's jack plugin behind a plug device (the plugin
+# takes only float samples).
+write_jack_card() {
+  local inputs=$1 capture_ports
+  capture_ports=$(for k in $(seq 0 $((inputs - 1))); do printf '%s system:capture_%s ' "$k" $((k + 1)); done)
+  mkdir -p alsa
+  cat > alsa/asoundrc << EOF
+pcm.tapeloom_jack_raw {
+    type jack
+    playback_ports { 0 system:playback_1 1 system:playback_2 }
+    capture_ports { $capture_ports}
+}
+pcm.tapeloom_jack { type plug slave.pcm "tapeloom_jack_raw" }
+EOF
+}
+
+# code.wav: `frames` of 24-bit mono noise at 48 kHz from a fixed seed, so that any stretch of
+# 16 frames or more occurs once in it and shows where in the track a take's audio comes from.
+# Levels within -12 dBFS pass the jack plugin's float conversion unchanged.
+make_noise_track() {
+  python3 - "$1" << 'EOF'
+import random, struct, sys, wave
+frames = int(sys.argv[1])
+rnd = random.Random(20240611)
+data = b"".join(struct.pack("<i", rnd.randint(-(1 << 21), 1 << 21))[:3] for _ in range(frames))
+with wave.open("code.wav", "wb") as w:
+    w.setnchannels(1)
+    w.setsampwidth(3)
+    w.setframerate(48000)
+    w.writeframes(data)
+EOF
+}

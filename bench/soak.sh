@@ -30,15 +30,7 @@ mkdir -p "$work/alsa"
 cd "$work"
 
 # The card: two playback ports and eight capture ports of the server, as one ALSA device.
-capture_ports=$(for k in $(seq 0 $((inputs - 1))); do printf '%s system:capture_%s ' "$k" $((k + 1)); done)
-cat > alsa/asoundrc << EOF
-pcm.tapeloom_jack_raw {
-    type jack
-    playback_ports { 0 system:playback_1 1 system:playback_2 }
-    capture_ports { $capture_ports}
-}
-pcm.tapeloom_jack { type plug slave.pcm "tapeloom_jack_raw" }
-EOF
+write_jack_card $inputs
 
 make_tone_tracks $tracks $seconds $rate soak
 : > record.txt

@@ -23,6 +23,9 @@ set -euo pipefail
 export LC_ALL=C
 
 binary=$(realpath "$1")
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/bench_lib.sh
+source "$repo/bench/bench_lib.sh"
 work=${2:-$(dirname "$binary")/soak_latency}
 takes_per_case=${3:-3}
 rate=48000
@@ -40,28 +43,10 @@ rm -f in1_before*_stp_*.wav in1_atstart*_stp_*.wav code.wav tapeloom.log jackd.l
 
 # The card: two playback and two capture ports. The plugin needs ports to connect each of its
 # own to; the dummy backend's capture ports are silent, so what input 1 receives is the loop.
-cat > alsa/asoundrc << EOF
-pcm.tapeloom_jack_raw {
-    type jack
-    playback_ports { 0 system:playback_1 1 system:playback_2 }
-    capture_ports { 0 system:capture_1 1 system:capture_2 }
-}
-pcm.tapeloom_jack { type plug slave.pcm "tapeloom_jack_raw" }
-EOF
+write_jack_card 2
 
-# The track: 24-bit mono noise from a fixed seed, so that any stretch of 16 frames or more
-# occurs once in it. Levels within -12 dBFS pass the float conversion of the plugin unchanged.
-python3 - "$track_frames" << 'EOF'
-import random, struct, sys, wave
-frames = int(sys.argv[1])
-rnd = random.Random(20240611)
-data = b"".join(struct.pack("<i", rnd.randint(-(1 << 21), 1 << 21))[:3] for _ in range(frames))
-with wave.open("code.wav", "wb") as w:
-    w.setnchannels(1)
-    w.setsampwidth(3)
-    w.setframerate(48000)
-    w.writeframes(data)
-EOF
+# The track: noise from a fixed seed (bench_lib.sh).
+make_noise_track "$track_frames"
 echo code.wav > play.txt
 printf 'in1.wav\n-\n' > record.txt
 # The points are read at the start; "cal" leaves them as they are.

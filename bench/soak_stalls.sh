@@ -76,30 +76,12 @@ gcc -O2 -o jack_counter "$repo/bench/jack_counter.c" -ljack -lpthread
 # The card: two playback ports and eight capture ports of the server. The plugin needs ports
 # to connect its own to; the dummy backend's capture ports are silent, so what inputs 1 and 2
 # receive is the loop and the counter.
-capture_ports=$(for k in $(seq 0 $((inputs - 1))); do printf '%s system:capture_%s ' "$k" $((k + 1)); done)
-cat > alsa/asoundrc << EOF
-pcm.tapeloom_jack_raw {
-    type jack
-    playback_ports { 0 system:playback_1 1 system:playback_2 }
-    capture_ports { $capture_ports}
-}
-pcm.tapeloom_jack { type plug slave.pcm "tapeloom_jack_raw" }
-EOF
+write_jack_card $inputs
 
 make_tone_tracks $tracks $((seconds + 2)) $rate soak-stalls
 # Track 1: 24-bit mono noise within -12 dBFS (which passes the plugin's float conversion
 # unchanged), long enough for the run.
-python3 - $((record_start + length + rate)) << 'EOF'
-import random, struct, sys, wave
-frames = int(sys.argv[1])
-rnd = random.Random(20240611)
-data = b"".join(struct.pack("<i", rnd.randint(-(1 << 21), 1 << 21))[:3] for _ in range(frames))
-with wave.open("code.wav", "wb") as w:
-    w.setnchannels(1)
-    w.setsampwidth(3)
-    w.setframerate(48000)
-    w.writeframes(data)
-EOF
+make_noise_track $((record_start + length + rate))
 sed -i '1s/.*/code.wav/' play.txt
 : > record.txt
 for k in $(seq 1 $inputs); do echo "in$k.wav" >> record.txt; done
