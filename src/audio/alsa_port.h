@@ -64,6 +64,10 @@ class AlsaPcmPort final : public PcmPort {
   int Resume(PcmDirection direction) override { return snd_pcm_resume(Handle(direction)); }
   snd_pcm_sframes_t AvailUpdate(PcmDirection direction) override { return snd_pcm_avail_update(Handle(direction)); }
   int Wait(PcmDirection direction, int timeoutMs) override { return snd_pcm_wait(Handle(direction), timeoutMs); }
+  // In alsa_port_waits.cpp.
+  int WaitReady(PcmDirection direction, snd_pcm_uframes_t frames, int timeoutMs) override;
+  int Link() override;
+  void Unlink() override;
   snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
     return snd_pcm_writen(play_.get(), channels, frames);
   }

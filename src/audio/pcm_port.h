@@ -51,6 +51,14 @@ class PcmPort {
   virtual int Resume(PcmDirection /*direction*/) { return -ENOSYS; }
   virtual snd_pcm_sframes_t AvailUpdate(PcmDirection direction) = 0;
   virtual int Wait(PcmDirection direction, int timeoutMs) = 0;
+  // Waits until `frames` can be transferred without blocking, at most `timeoutMs`: 1 when they
+  // can (or the transfer will report an error of its own), 0 when the time ran out, -EINTR when
+  // Ctrl-C, SIGTERM or SIGHUP came. A port in memory is always ready.
+  virtual int WaitReady(PcmDirection /*direction*/, snd_pcm_uframes_t /*frames*/, int /*timeoutMs*/) { return 1; }
+  // Links the two directions so that they start together, where the card can: 0 when they are
+  // linked. Unlink undoes it; each direction then stops and starts on its own again.
+  virtual int Link() { return -ENOSYS; }
+  virtual void Unlink() {}
   // Non-interleaved transfers: one pointer per channel.
   virtual snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) = 0;
   virtual snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) = 0;
