@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <optional>
 
@@ -63,6 +64,32 @@ bool IsTrackOf(int track, const SessionSettings& s) { return InRange(track, 1, s
 bool HoldsNul(std::string_view name) { return name.find('\0') != std::string_view::npos; }
 std::string_view UpToNul(std::string_view name) { return name.substr(0, name.find('\0')); }
 
+// The rates a card may be asked for. A rate of 0 (what a misread number gives) would open the
+// card at a rate of its own choosing and make every time shown a division by zero.
+constexpr std::uint32_t kMinSampleRate = 8000;
+constexpr std::uint32_t kMaxSampleRate = 384000;
+
+// `sr`: a whole number of Hz in range, with nothing after it but white space (a line written on
+// another system may end in a carriage return). Anything else keeps the rate as it is, and says so.
+void ReadSampleRate(std::string_view field, std::uint32_t& sr) {
+  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  std::string_view digits = field;
+  while (!digits.empty() && isSpace(digits.front())) digits.remove_prefix(1);
+  while (!digits.empty() && isSpace(digits.back())) digits.remove_suffix(1);
+  std::uint32_t rate = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), rate);
+  const bool whole = !digits.empty() && error == std::errc() && end == digits.data() + digits.size();
+  if (whole && rate >= kMinSampleRate && rate <= kMaxSampleRate) {
+    sr = rate;
+    return;
+  }
+  // The value as it stands, up to a NUL and not past 40 characters.
+  const std::string_view shown = UpToNul(field).substr(0, 40);
+  std::printf("sr \"%.*s\" in param.txt is not a whole number from %u to %u.\n", static_cast<int>(shown.size()),
+              shown.data(), static_cast<unsigned>(kMinSampleRate), static_cast<unsigned>(kMaxSampleRate));
+  std::printf("The sample rate stays at %u Hz.\n", static_cast<unsigned>(sr));
+}
+
 }  // namespace
 
 void GET_PARAMS(std::string_view text, SessionSettings& s) {
@@ -73,9 +100,7 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
 
   while (const auto key = cursor.NextKey()) {
     if (*key == "sr") {
-      // Written with "%u": read wide so that every stored value comes back unchanged.
-      const auto rate = ParseDecimalWide(cursor.LastField());
-      s.sr = rate ? static_cast<std::uint32_t>(*rate) : 0;
+      ReadSampleRate(cursor.LastField(), s.sr);
     } else if (*key == "dv") {
       if (const std::string_view name = cursor.LastField(); !HoldsNul(name)) s.dv = std::string(name);
     } else if (*key == "inputs") {

@@ -1,7 +1,8 @@
 // The sound card, from start to end of a session: one ALSA device, opened once for playback
 // and once for capture under the same name, both non-interleaved packed 24-bit; configured with
-// the requested channels, rate and period; reported ("Returned Driver Parameters"); prepared,
-// fed and read by the transport runs; drained and closed when the session ends.
+// the requested channels, rate and period, and held to the rate and channels it was asked for;
+// reported ("Returned Driver Parameters"); prepared, fed and read by the transport runs;
+// drained and closed when the session ends.
 #pragma once
 
 #include <memory>
@@ -36,7 +37,8 @@ class AlsaPcmPort final : public PcmPort {
   explicit AlsaPcmPort(Key) {}
 
   // Opens and configures both directions and prints the driver report. Any failure prints its
-  // message and ends the program with status 1.
+  // message and ends the program with status 1: a refused call at once, a rate, channel count,
+  // access or format other than asked for (card_grant.h) after the report, which shows it.
   static std::unique_ptr<AlsaPcmPort> Open(const DeviceRequest& request);
 
   // At the end of the session: drains playback, drains capture, closes playback, closes
