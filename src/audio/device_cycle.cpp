@@ -16,6 +16,10 @@ constexpr int kMonitorLineFrames = 16384;  // the input monitor redraws after th
 // A suspended device is asked to resume this often, this long apart, before it is prepared.
 constexpr int kResumeTries = 10;
 constexpr int kResumeWaitMs = 100;
+// A card waited for this long at a time, so that a wait without end is seen; one that moved
+// nothing for kSilentCardSeconds (no frame taken or given, and no error) is gone.
+constexpr int kCardWaitMs = 1000;
+constexpr int kSilentCardSeconds = 5;
 
 }  // namespace
 
@@ -56,11 +60,24 @@ void DeviceCycle::PrepareDevices() {
   port_.Drain(PcmDirection::Capture);
   if (shape_.records || shape_.monitors) port_.Prepare(PcmDirection::Capture);
   if (shape_.plays) port_.Prepare(PcmDirection::Playback);
+  // Where the card can, both directions start together, when the playback buffer is full. They
+  // are unlinked once the capture runs, so that each recovers from an xrun on its own.
+  if (shape_.plays && shape_.records) linked_ = port_.Link() == 0;
+}
+
+void DeviceCycle::Unlink() {
+  if (!linked_) return;
+  port_.Unlink();
+  linked_ = false;
 }
 
 void DeviceCycle::Run() {
   // From here to the run's end, no file call: a storage stall must never reach the card.
   const NoStorageOnThisThread noStorage;
+  // And no wait on the card that a signal cannot end, or that has no end.
+  const RunSignals signals;
+  lastMoved_ = port_.NowMicroseconds();
+  RunSignals::Watch(kSilentCardSeconds);
   do {
     (this->*cycle_)();
     if (source_ != nullptr) source_->Report();
@@ -68,6 +85,7 @@ void DeviceCycle::Run() {
     // Ctrl-C, SIGTERM or SIGHUP: the run stops as if its stop were here.
     if (TakeSignal() != 0) stopNow_ = true;
   } while (!Finished());
+  Unlink();
 }
 
 bool DeviceCycle::Finished() const {
@@ -77,6 +95,43 @@ bool DeviceCycle::Finished() const {
 }
 
 void DeviceCycle::Moved() { budget_.Moved(std::max(playIndex_, captureIndex_)); }
+
+// A transfer moved frames: the card is there.
+void DeviceCycle::CardMoved(std::int64_t now) {
+  lastMoved_ = now;
+  RunSignals::Watch(kSilentCardSeconds);
+}
+
+// Waits until the card can take or give `frames` at once. False when the run stops instead: a
+// signal came, or the card has moved nothing for too long.
+bool DeviceCycle::AwaitCard(PcmDirection direction, int frames) {
+  for (;;) {
+    const int ready = port_.WaitReady(direction, static_cast<snd_pcm_uframes_t>(frames), kCardWaitMs);
+    if (ready > 0 || (ready < 0 && ready != -EINTR)) return true;
+    if (Interrupted(direction)) return false;
+  }
+}
+
+// A wait or a transfer ended without moving anything. Ctrl-C, SIGTERM or SIGHUP stop the run
+// (the loop takes the signal after the cycle); a card that has moved nothing for
+// kSilentCardSeconds, without an error, is a card that is gone: a stalled or unplugged card, a
+// sound server that died, an input fed by nothing.
+bool DeviceCycle::Interrupted(PcmDirection direction) {
+  if (PendingSignal() != 0) {
+    stopNow_ = true;
+    return true;
+  }
+  if (port_.NowMicroseconds() - lastMoved_ < std::int64_t{kSilentCardSeconds} * 1000000) return false;
+  DeviceErrors& errors = direction == PcmDirection::Playback ? playErrors_ : captureErrors_;
+  ++errors.count;
+  errors.last = -ENODEV;
+  std::printf("\n%s on %s stopped working: %s for %i seconds\n",
+              direction == PcmDirection::Playback ? "Playback" : "Recording", shape_.device.c_str(),
+              direction == PcmDirection::Playback ? "the card took nothing" : "nothing came from the card",
+              kSilentCardSeconds);
+  stopNow_ = true;
+  return true;
+}
 
 // The frames to play this cycle: what the device takes (a whole period at most; an error code
 // counts as a whole period too), never past the end of the play block.
@@ -106,10 +161,11 @@ void DeviceCycle::PlayAndRecordCycle() {
     const int piece = std::min(frames, kBlockFrames - blockIndex_);
     PlayPeriod(piece);
     frames -= piece;
-  } while (frames > 0);
-  if (playIndex_ >= shape_.captureStart) {
+  } while (frames > 0 && !stopNow_);
+  if (!stopNow_ && playIndex_ >= shape_.captureStart) {
     CapturePeriod();
     countingStarted_ = false;
+    Unlink();
   }
 }
 
@@ -133,6 +189,7 @@ void DeviceCycle::ShowPlayProgress(bool meter) {
 
 void DeviceCycle::PlayPeriod(int frames) {
   const snd_pcm_sframes_t result = WritePlay(frames);
+  if (stopNow_) return;
   if (result == -EPIPE) {
     // Once a recording captures, the capture may have overrun in the same stall.
     const bool capture = shape_.records && !countingStarted_ && port_.InXrun(PcmDirection::Capture);
@@ -145,9 +202,13 @@ void DeviceCycle::PlayPeriod(int frames) {
 // Writes frames of the block being played, from where it is; the next block is taken from the
 // source while this one plays. The frames of a failed write are not written again.
 snd_pcm_sframes_t DeviceCycle::WritePlay(int frames) {
+  if (!AwaitCard(PcmDirection::Playback, frames)) return 0;
   void** channels = buffers_.PointPlayback(playing_, blockIndex_);
   const snd_pcm_sframes_t result = port_.WriteN(channels, static_cast<snd_pcm_uframes_t>(frames));
-  if (result >= 0) lastWrite_ = port_.NowMicroseconds();
+  if (result >= 0) {
+    lastWrite_ = port_.NowMicroseconds();
+    CardMoved(lastWrite_);
+  }
   AdvancePlay(frames);
   return result;
 }
@@ -205,6 +266,7 @@ std::int64_t DeviceCycle::FramesSinceCapture(std::int64_t now) const {
 // full. Where one direction kept running, its position is the card's clock; where both
 // stopped, the time since the last transfer is, in whole periods.
 void DeviceCycle::Xrun(bool playback, bool capture) {
+  Unlink();
   const std::int64_t now = port_.NowMicroseconds();
   const bool inStep = shape_.plays && shape_.records && !countingStarted_;
   if (inStep) {
@@ -301,6 +363,7 @@ void DeviceCycle::FillPlayback() {
     const int frames =
         static_cast<int>(std::min<std::int64_t>({period_, kBlockFrames - blockIndex_, target - playIndex_}));
     const snd_pcm_sframes_t result = WritePlay(frames);
+    if (stopNow_) return;
     if (result < 0) {
       if (result != -EPIPE) DeviceFault(PcmDirection::Playback, result);
       return;
@@ -345,6 +408,7 @@ void DeviceCycle::CapturePeriod() {
     remaining -= skip;
     const int got = ReadCapture(recordIndex_, skip, lost, fault);
     captureSkip_ -= got;
+    if (stopNow_) return;
     if (lost) {
       Xrun(shape_.plays && port_.InXrun(PcmDirection::Playback), true);
       return;
@@ -363,6 +427,11 @@ void DeviceCycle::CapturePeriod() {
     int captured = 0;
     if (fault == 0) {
       captured = ReadCapture(at, frames, lost, fault);
+      // A run that stops here keeps what was captured, as when the device is gone.
+      if (stopNow_) {
+        recordIndex_ = at + captured;
+        return;
+      }
       if (lost) break;
       if (fault < 0) {
         DeviceFault(PcmDirection::Capture, fault);
@@ -406,8 +475,18 @@ void DeviceCycle::HandOverPartialBlock() {
 int DeviceCycle::ReadCapture(int at, int frames, bool& lost, snd_pcm_sframes_t& fault) {
   int done = 0;
   while (done < frames) {
-    const snd_pcm_sframes_t got =
+    if (!AwaitCard(PcmDirection::Capture, frames - done)) return done;
+    const unsigned alarms = RunSignals::Alarms();
+    snd_pcm_sframes_t got =
         port_.ReadN(buffers_.PointCapture(currentRecordSet_, at + done), static_cast<snd_pcm_uframes_t>(frames - done));
+    // The alarm rang during the read: a card whose read it cut short may say it delivered
+    // frames it never wrote. The run is stopping (or the card is gone); nothing of this read is
+    // kept.
+    if (got > 0 && RunSignals::Alarms() != alarms) got = -EINTR;
+    if (got == -EINTR && RunSignals::Alarms() != alarms) {
+      if (Interrupted(PcmDirection::Capture)) return done;
+      continue;
+    }
     if (got == -EPIPE) {
       lost = true;  // what the card dropped is measured when it goes on
       return done;
@@ -417,7 +496,9 @@ int DeviceCycle::ReadCapture(int at, int frames, bool& lost, snd_pcm_sframes_t& 
     const int n = static_cast<int>(std::min<snd_pcm_sframes_t>(got, frames - done));
     done += n;
     captureIndex_ += n;
-    NoteCapture(port_.NowMicroseconds());
+    const std::int64_t now = port_.NowMicroseconds();
+    NoteCapture(now);
+    CardMoved(now);
     Moved();
   }
   return done;
@@ -430,11 +511,15 @@ void DeviceCycle::SilenceRecordFrames(int from, int frames) {
 }
 
 void DeviceCycle::MonitorCycle() {
+  if (!AwaitCard(PcmDirection::Capture, period_)) return;
+  const unsigned alarms = RunSignals::Alarms();
   const snd_pcm_sframes_t got = port_.ReadN(buffers_.PointCapture(0, 0), static_cast<snd_pcm_uframes_t>(period_));
+  if (RunSignals::Alarms() != alarms && (got > 0 || got == -EINTR) && Interrupted(PcmDirection::Capture)) return;
   readPosition_ += period_;
   monitorCounter_ += period_;
   if (got > 0) {
     captureIndex_ += got;
+    CardMoved(port_.NowMicroseconds());
     Moved();
   }
   if (got == -EPIPE) {

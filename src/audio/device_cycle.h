@@ -87,6 +87,10 @@ class DeviceCycle {
   std::int64_t FramesSinceCapture(std::int64_t now) const;
   void DeviceFault(PcmDirection direction, snd_pcm_sframes_t error);
   void Moved();
+  void CardMoved(std::int64_t now);
+  bool AwaitCard(PcmDirection direction, int frames);
+  bool Interrupted(PcmDirection direction);
+  void Unlink();
 
   PcmPort& port_;
   TransportBuffers& buffers_;
@@ -119,6 +123,7 @@ class DeviceCycle {
   std::array<std::int64_t, 64> origins_{};
   std::size_t originCount_ = 0;
   std::int64_t lastWrite_ = 0;    // when the last write returned
+  std::int64_t lastMoved_ = 0;    // when the last transfer moved frames either way
   std::int64_t captureSkip_ = 0;  // captured frames still to drop before the take begins
   bool countingStarted_ = true;   // a run that plays and records has not captured yet
   std::int64_t lastClockPosition_ = 0;
@@ -128,6 +133,7 @@ class DeviceCycle {
   DeviceErrors playErrors_;
   DeviceErrors captureErrors_;
   bool stopNow_ = false;  // the run ends with this cycle
+  bool linked_ = false;   // the directions start together
 };
 
 }  // namespace tapeloom

@@ -1,5 +1,8 @@
 #include "audio/disk_worker.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -63,7 +66,13 @@ DiskWorker::~DiskWorker() {
 }
 
 void DiskWorker::Start() {
+  // The worker is started with the signals blocked, so that every signal reaches the thread
+  // that drives the card and the console, and its waits end.
+  const sigset_t blocked = RunSignals::Set();
+  sigset_t previous;
+  ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   thread_ = std::thread([this] { Loop(); });
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void DiskWorker::FinishTakes(std::int64_t frames) {

@@ -3,6 +3,7 @@
 // that fails chosen transfers the way a card does on an xrun.
 #pragma once
 
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "audio/pcm_port.h"
+#include "console/session_signals.h"
 
 namespace tapeloom::test {
 
@@ -215,6 +217,67 @@ class FaultPort : public PcmPort {
   PositionPort* stream_;
   int writeCount_ = 0;
   int readCount_ = 0;
+};
+
+// A card that stops answering after a number of transfers in one direction, as a stalled or
+// unplugged card, a sound server that died or an input fed by nothing does:
+//   kSilent: its waits run out, and its clock moves on by each wait's length;
+//   kWaitsForSignal: its waits wait for real, for a descriptor that never becomes ready, until
+//     a signal ends them;
+//   kReadBlocks: it says it is ready, but its read waits in a call that a caught signal restarts
+//     (a pipe nobody writes); when the call is cut short the read still claims its frames and
+//     leaves the buffers as they were (as the simulated card's input file does).
+class StallingPort : public PcmPort {
+ public:
+  enum class Stall { kSilent, kWaitsForSignal, kReadBlocks };
+  StallingPort(PcmPort& inner, PcmDirection direction, int transfersBefore, Stall stall)
+      : inner_(inner), direction_(direction), left_(transfersBefore), stall_(stall) {
+    if (::pipe(pipe_) != 0) pipe_[0] = pipe_[1] = -1;
+  }
+  ~StallingPort() override {
+    for (const int fd : pipe_) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  int PeriodFrames() const override { return inner_.PeriodFrames(); }
+  int PlayBufferFrames() const override { return inner_.PlayBufferFrames(); }
+  int Drain(PcmDirection d) override { return inner_.Drain(d); }
+  int Prepare(PcmDirection d) override { return inner_.Prepare(d); }
+  snd_pcm_sframes_t AvailUpdate(PcmDirection d) override { return inner_.AvailUpdate(d); }
+  int Wait(PcmDirection d, int ms) override { return inner_.Wait(d, ms); }
+  std::int64_t NowMicroseconds() override { return inner_.NowMicroseconds() + waited_; }
+  int WaitReady(PcmDirection d, snd_pcm_uframes_t frames, int timeoutMs) override {
+    if (d != direction_ || left_ > 0 || stall_ == Stall::kReadBlocks) return inner_.WaitReady(d, frames, timeoutMs);
+    ++waits;
+    if (stall_ == Stall::kSilent) {
+      waited_ += std::int64_t{timeoutMs} * 1000;
+      return 0;
+    }
+    pollfd never{.fd = pipe_[0], .events = POLLIN, .revents = 0};
+    return WaitForDescriptorsOrSignal(&never, 1, timeoutMs) == -EINTR ? -EINTR : 0;
+  }
+  snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
+    if (direction_ == PcmDirection::Playback) --left_;
+    return inner_.WriteN(channels, frames);
+  }
+  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
+    if (direction_ != PcmDirection::Capture || left_-- > 0 || stall_ != Stall::kReadBlocks) {
+      return inner_.ReadN(channels, frames);
+    }
+    char byte = 0;
+    ++waits;
+    [[maybe_unused]] const ssize_t got = ::read(pipe_[0], &byte, 1);
+    return static_cast<snd_pcm_sframes_t>(frames);
+  }
+  int waits = 0;  // the waits (or blocked reads) after the card stopped answering
+
+ private:
+  PcmPort& inner_;
+  PcmDirection direction_;
+  int left_;
+  Stall stall_;
+  int pipe_[2] = {-1, -1};
+  std::int64_t waited_ = 0;
 };
 
 // A card that keeps time as a sound server's cycle does: every period of its clock it plays a

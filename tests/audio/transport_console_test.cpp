@@ -462,6 +462,65 @@ TEST_F(TransportConsole, ARecordingThatWouldRecordNothingIsCancelledBeforeItStar
   }
 }
 
+TEST_F(TransportConsole, ARecordingFromACardThatDeliversNothingEndsAtASignalOrAfterFiveSeconds) {
+  // The card's input is a FIFO that nobody feeds: the capture waits for ever. Ctrl-C, SIGTERM
+  // and SIGHUP end the run within a second all the same; without a signal the card is gone
+  // after five silent seconds. The take is a valid, empty wave file either way.
+  struct Case {
+    int signal;  // 0: none
+    std::string ends;
+  };
+  const Case cases[] = {
+      {SIGINT, "Recording finished.  Enter a take handling command."},
+      {SIGTERM, "Session ended by signal 15 (Terminated)\n"},
+      {SIGHUP, "Session ended by signal 1 (Hangup)\n"},
+      {0, "\nRecording on tapeloom_sim stopped working: nothing came from the card for 5 seconds\n"},
+  };
+  session.Write("play.txt", "");
+  session.Write("record.txt", "a.wav\n");
+  session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\no\t480256\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "signal " << c.signal);
+    for (const std::string& name : Matching("audio_ch_.*")) std::filesystem::remove(session / name);
+    std::filesystem::remove(session / "card-in.raw");
+    ASSERT_EQ(::mkfifo((session / "card-in.raw").c_str(), 0600), 0);
+    int fifo = -1;
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> recording;
+    std::optional<Clock::time_point> signalled;
+    std::optional<Clock::time_point> ended;
+    const RunResult run = session.RunLive("R\n", [&](pid_t pid, const std::string& out) {
+      if (fifo < 0) fifo = ::open((session / "card-in.raw").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      // The take exists once the run is set up; the capture is waiting soon after.
+      if (!recording && !Matching("audio_ch_1_[0-9]+\\.wav").empty()) recording = Clock::now();
+      if (recording && !signalled && c.signal != 0 && Clock::now() - *recording > std::chrono::milliseconds(500)) {
+        signalled = Clock::now();
+        ::kill(pid, c.signal);
+      }
+      if (!ended && out.find(c.ends) != std::string::npos) {
+        ended = Clock::now();
+        if (c.signal == SIGINT || c.signal == 0) ::kill(pid, SIGTERM);  // the take menu waits
+      }
+    });
+    // The program may have ended between two looks at what it printed.
+    if (!ended && run.out.find(c.ends) != std::string::npos) ended = Clock::now();
+    if (fifo >= 0) ::close(fifo);
+    ASSERT_TRUE(ended) << run.out;
+    if (c.signal != 0) {
+      ASSERT_TRUE(signalled);
+      EXPECT_LT(*ended - *signalled, std::chrono::seconds(1)) << "the run ends within a second";
+      EXPECT_EQ(run.out.find("stopped working"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(run.status, 128 + SIGTERM + (c.signal == SIGHUP ? SIGHUP - SIGTERM : 0));
+    const std::vector<std::string> takes = Matching("audio_ch_1_[0-9]+\\.wav");
+    ASSERT_EQ(takes.size(), 1u);
+    const Bytes take = ReadBytes(session / takes[0]);
+    ASSERT_EQ(take.size(), 44u) << "nothing captured";
+    EXPECT_EQ(Field32(take, 40), 0u);
+    EXPECT_EQ(RunCommand({"sox", (session / takes[0]).string(), "-n", "stat"}).status, 0);
+  }
+}
+
 TEST_F(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
   // The card's input is a FIFO that the test feeds: the recording runs as far as the frames
   // given, the test waits until the take holds them and signals the program there. A kill

@@ -3,8 +3,11 @@
 // captured, in order, whatever the period.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include <cerrno>
 
@@ -388,6 +391,86 @@ TEST_F(TransportRunTest, CtrlCStopsTheRunThereAndTheTakesHoldWhatWasCaptured) {
     }
     EXPECT_EQ(PendingSignal(), 0) << "the run took the signal";
     EXPECT_EQ(SessionEndSignal(), 0) << "Ctrl-C in a run does not end the session";
+  }
+}
+
+TEST_F(TransportRunTest, ARunOnACardThatStopsAnsweringEndsAtCtrlCOrAfterFiveSilentSeconds) {
+  // A card that delivers or takes nothing holds the run in a wait: Ctrl-C ends it at once,
+  // whether the card's wait sees signals or its read restarts after one; a card silent for five
+  // seconds is gone. Either way the takes hold exactly what was captured before.
+  CatchSessionSignals();
+  using Stall = StallingPort::Stall;
+  struct Case {
+    const char* what;
+    RunKind kind;
+    PcmDirection direction;
+    Stall stall;
+    bool ctrlC;
+    std::string said;  // "" when no card message
+  };
+  const std::string gone = "\nRecording errors = 1 (No such device)\n";
+  const std::vector<Case> cases = {
+      {"a capture wait without end", RunKind::kRecord, PcmDirection::Capture, Stall::kWaitsForSignal, true, ""},
+      {"a capture read that restarts", RunKind::kRecord, PcmDirection::Capture, Stall::kReadBlocks, true, ""},
+      {"a playback wait without end", RunKind::kPlayAndRecord, PcmDirection::Playback, Stall::kWaitsForSignal, true,
+       ""},
+      {"a silent capture", RunKind::kRecord, PcmDirection::Capture, Stall::kSilent, false,
+       "\nRecording on tapeloom_sim stopped working: nothing came from the card for 5 seconds\n"},
+      {"a playback that takes nothing", RunKind::kPlay, PcmDirection::Playback, Stall::kSilent, false,
+       "\nPlayback on tapeloom_sim stopped working: the card took nothing for 5 seconds\n"},
+  };
+  WriteTrack(run / "t1.wav", 500000, 0);
+  run.dir().Write("play.txt", "t1.wav\n");
+  run.dir().Write("record.txt", "a.wav\n");
+  run.Start(Settings("i\t0\ne\t2048\no\t400000\n"));
+  constexpr int kTransfersBefore = 12;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    run.takes() = TakeState{};
+    LoopbackPort loop(2, 2, run.period(), run.playBuffer());
+    PositionPort position(2, run.period());
+    StallingPort port(c.kind == RunKind::kRecord ? static_cast<PcmPort&>(position) : loop, c.direction,
+                      kTransfersBefore, c.stall);
+    std::atomic<std::int64_t> sentAt{0};
+    std::thread signaller;
+    if (c.ctrlC) {
+      signaller = std::thread([&port, &sentAt] {
+        // Blocked here, so that the signal reaches the thread that runs the card.
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        while (port.waits == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        sentAt = std::chrono::steady_clock::now().time_since_epoch().count();
+        ::kill(::getpid(), SIGINT);
+      });
+    }
+    const std::string out = run.Run(port, {.kind = c.kind});
+    const auto endedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+    if (signaller.joinable()) signaller.join();
+    if (c.ctrlC) {
+      EXPECT_LT(std::chrono::steady_clock::duration(endedAt - sentAt), std::chrono::seconds(1));
+      EXPECT_EQ(out.find("stopped working"), std::string::npos) << out;
+      EXPECT_EQ(PendingSignal(), 0) << "the run took the signal";
+    } else {
+      EXPECT_NE(out.find(c.said + "\n"), std::string::npos) << out;
+      EXPECT_NE(out.find(c.kind == RunKind::kPlay ? "\nPlayback errors = 1 (No such device)\n" : gone),
+                std::string::npos)
+          << out;
+    }
+    EXPECT_EQ(SessionEndSignal(), 0);
+    if (c.kind == RunKind::kPlay) continue;
+    const std::vector<std::int32_t> samples = TakeSamples(run / FirstTake(run.takes()));
+    ASSERT_EQ(samples.size(), static_cast<std::size_t>(run.takes().recordLength));
+    if (c.kind != RunKind::kRecord) {
+      EXPECT_GT(samples.size(), 0u);
+      continue;
+    }
+    // Every period read before the card stopped answering, and nothing of the read it cut short.
+    ASSERT_EQ(samples.size(), std::size_t{kTransfersBefore} * 1024);
+    for (std::size_t j = 0; j < samples.size(); ++j) {
+      ASSERT_EQ(samples[j], PositionPort::Code(static_cast<std::int64_t>(j), 0)) << "frame " << j;
+    }
   }
 }
 
