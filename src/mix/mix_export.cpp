@@ -259,20 +259,16 @@ class Render {
     return true;
   }
 
-  // Every output on the disk before any takes its name, so that a failure leaves the earlier
-  // files of these names as they were.
+  // Every output on the disk before any takes its name, and the outputs put in place as one:
+  // when one cannot take its name, the ones before it are put back, so that a split export
+  // never leaves a new left file beside an old right one.
   ExportOutcome Publish() {
+    std::vector<TemporaryFile::Destination> destinations;
     for (Output& out : outputs_) {
       if (!Check(AsOutput(out.temp.Complete(), out))) return Failed();
+      destinations.push_back({.file = &out.temp, .finalName = out.name});
     }
-    for (std::size_t k = 0; k < outputs_.size(); ++k) {
-      if (!Check(outputs_[k].temp.Publish(outputs_[k].name, Placement::kReplace))) {
-        // Only a rename can fail here; the outputs renamed before it hold the new mix.
-        const std::vector<std::string> names = Names();
-        PrintNotWritten("The export failed", std::vector(names.begin() + static_cast<std::ptrdiff_t>(k), names.end()));
-        return ExportOutcome::kFailed;
-      }
-    }
+    if (!Check(TemporaryFile::PublishAll(destinations))) return Failed();
     return ExportOutcome::kDone;
   }
 

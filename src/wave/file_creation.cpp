@@ -100,6 +100,90 @@ FileStatus TemporaryFile::Publish(const std::string& finalName, Placement placem
   return status;
 }
 
+namespace {
+
+// How a file of a group took its final name, so that it can be put back.
+struct Placed {
+  enum class How { kFresh, kExchanged, kMovedAside } how = How::kFresh;
+  std::string aside;  // kMovedAside: where the replaced file went
+};
+
+FileStatus ExchangeNames(const std::string& a, const std::string& b) {
+  NoteStorageCall("rename");
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return FileStatus::Done();
+  return FileStatus::Failed("rename", a, errno, b);
+}
+
+// Puts `temporary` under `finalName`, keeping what had that name: exchanged with the
+// temporary where the file system can, else moved aside under a free name beside it.
+FileStatus PlaceKeepingReplaced(const std::string& temporary, const std::string& finalName, Placed& placed) {
+  NoteStorageCall("lstat");
+  struct stat64 status {};
+  if (::lstat64(finalName.c_str(), &status) != 0) {
+    if (errno != ENOENT) return FileStatus::Failed("rename", temporary, errno, finalName);
+    placed.how = Placed::How::kFresh;
+    return RenameKeepingExisting(temporary, finalName);
+  }
+  // A folder is never put aside: a file cannot take its place, as a rename would say.
+  if (S_ISDIR(status.st_mode)) return FileStatus::Failed("rename", temporary, EISDIR, finalName);
+  FileStatus exchanged = ExchangeNames(temporary, finalName);
+  if (exchanged.ok()) {
+    placed.how = Placed::How::kExchanged;
+    return exchanged;
+  }
+  if (exchanged.error != EINVAL && exchanged.error != ENOSYS) return exchanged;
+  // A file system that cannot exchange (FAT): the old file steps aside first.
+  for (int n = 1; n < kMaxTemporaryNames; ++n) {
+    const std::string aside = NumberedName(finalName + ".old", n);
+    FileStatus moved = RenameKeepingExisting(finalName, aside);
+    if (moved.error == EEXIST) continue;
+    if (!moved.ok()) return moved;
+    placed = Placed{.how = Placed::How::kMovedAside, .aside = aside};
+    FileStatus put = RenameKeepingExisting(temporary, finalName);
+    if (!put.ok()) RenameReplacing(aside, finalName);
+    return put;
+  }
+  return FileStatus::Failed("rename", finalName, EEXIST);
+}
+
+// Undoes PlaceKeepingReplaced: the new file goes back to the temporary's name.
+void PutBack(const std::string& temporary, const std::string& finalName, const Placed& placed) {
+  switch (placed.how) {
+    case Placed::How::kFresh: RenameKeepingExisting(finalName, temporary); break;
+    case Placed::How::kExchanged: ExchangeNames(temporary, finalName); break;
+    case Placed::How::kMovedAside:
+      if (RenameKeepingExisting(finalName, temporary).ok()) RenameReplacing(placed.aside, finalName);
+      break;
+  }
+}
+
+}  // namespace
+
+FileStatus TemporaryFile::PublishAll(const std::vector<Destination>& files) {
+  for (const Destination& d : files) {
+    if (d.file->file_) {
+      if (FileStatus status = d.file->Complete(); !status.ok()) return status;
+    }
+  }
+  std::vector<Placed> placed(files.size());
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    FileStatus status = PlaceKeepingReplaced(files[k].file->name_, files[k].finalName, placed[k]);
+    if (status.ok()) continue;
+    for (std::size_t j = k; j-- > 0;) PutBack(files[j].file->name_, files[j].finalName, placed[j]);
+    return status;
+  }
+  // All in place: what they replaced goes (an exchanged file is under the temporary's name).
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    TemporaryFile& file = *files[k].file;
+    if (placed[k].how == Placed::How::kFresh) file.name_.clear();
+    if (placed[k].how == Placed::How::kMovedAside) {
+      file.name_.clear();
+      RemoveFile(placed[k].aside);
+    }
+  }
+  return FileStatus::Done();
+}
+
 FileStatus RenameKeepingExisting(const std::string& from, const std::string& to) {
   NoteStorageCall("rename");
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return FileStatus::Done();

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "wave/file_status.h"
 #include "wave/wave_file.h"
@@ -57,6 +58,16 @@ class TemporaryFile {
   // "Can't create <finalName>: File exists". On any failure the temporary is removed when this
   // object goes, and no file of the final name has changed.
   FileStatus Publish(const std::string& finalName, Placement placement, Flush flush = Flush::kToDisk);
+
+  // Publishes several files as one, each replacing what has its final name: either every name
+  // holds its new file, or, when one cannot take its name, the ones published before it are put
+  // back as they were (a file they replaced under its name again, a name that was free freed
+  // again) and every temporary is removed when its object goes. The status is the failure's.
+  struct Destination {
+    TemporaryFile* file;
+    std::string finalName;
+  };
+  static FileStatus PublishAll(const std::vector<Destination>& files);
 
  private:
   TemporaryFile(std::string name, FileDescriptor file) : name_(std::move(name)), file_(std::move(file)) {}

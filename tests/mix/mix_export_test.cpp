@@ -433,6 +433,38 @@ TEST_F(ExportTest, AFailedExportLeavesTheEarlierFilesAsTheyWere) {
   EXPECT_EQ(Files(), (std::set<std::string>{"a.wav", "mix.wav", "mix_L.wav", "mix_R.wav", "play.txt"}));
 }
 
+// A split export appears whole or not at all: when the right output cannot take its name (a
+// folder was made there while the mix was written), the left one is put back as it was, or
+// freed again when nothing had its name, and no temporary stays.
+TEST_F(ExportTest, ASplitExportWhoseRightOutputCannotTakeItsNameLeavesTheLeftAsItWas) {
+  test::WriteWave("a.wav", {100, 200, 300});
+  dir.Write("play.txt", "a.wav\n");
+  settings.ch = 1;
+  settings.o = 3;
+  struct MakeFolder {
+    static int Hook(int) {
+      std::filesystem::create_directory("mix_R.wav");
+      return 0;
+    }
+  };
+  for (const bool leftExisted : {true, false}) {
+    SCOPED_TRACE(leftExisted ? "an earlier left output" : "no earlier left output");
+    for (const std::string& name : Files()) {
+      if (name != "a.wav" && name != "play.txt") std::filesystem::remove_all(name);
+    }
+    if (leftExisted) test::WriteWave("mix_L.wav", {7, 7, 7});
+    SetFileFaultHook(&MakeFolder::Hook);
+    const std::string printed = Export("exp-s");
+    SetFileFaultHook(nullptr);
+    EXPECT_TRUE(printed.ends_with(": Is a directory\nThe export failed: mix_L.wav and mix_R.wav were not written\n"))
+        << printed;
+    std::set<std::string> expected = {"a.wav", "mix_R.wav", "play.txt"};
+    if (leftExisted) expected.insert("mix_L.wav");
+    EXPECT_EQ(Files(), expected);
+    if (leftExisted) EXPECT_EQ(test::SamplesOf("mix_L.wav"), (Samples{7, 7, 7}));
+  }
+}
+
 // A signal while the real program exports: the export stops between two blocks, its
 // temporary goes and the earlier file stays. After Ctrl-C the session goes on at the prompt;
 // SIGTERM ends it as "x" does, with 128 + the signal.
