@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <numbers>
 #include <sstream>
@@ -35,6 +36,10 @@ std::vector<Block> FencedBlocks(const std::string& markdown) {
   }
   return blocks;
 }
+
+// Input `channel`'s sample at frame f of the capture stream, and back.
+std::int32_t InputSample(std::int64_t f, int channel) { return static_cast<std::int32_t>(2 * f + channel - 3000000); }
+std::int64_t StreamFrame(std::int32_t sample, int channel) { return (std::int64_t{sample} + 3000000 - channel) / 2; }
 
 // A tone of `frames` mono samples at a level far from full scale.
 Bytes Tone(std::int64_t frames, double hertz) {
@@ -82,10 +87,10 @@ TEST(Guide, ItsSessionRunsAsWrittenOnTheSimulatedCard) {
   // The tracks of the guide's playlist, and a minute of what the inputs hear.
   WriteBytes(session / "bass.wav", Tone(30 * 48000, 110.0));
   WriteBytes(session / "keys.wav", Tone(30 * 48000, 440.0));
+  // Each input sample tells the frame of the capture stream it was captured at.
   std::vector<std::int32_t> input;
   for (std::int64_t f = 0; f < 60 * 48000; ++f) {
-    input.push_back(static_cast<std::int32_t>(f % 4000) * 100 - 200000);
-    input.push_back(static_cast<std::int32_t>(f % 3000) * 150 - 225000);
+    for (int channel = 0; channel < 2; ++channel) input.push_back(InputSample(f, channel));
   }
   WriteBytes(session / "card-in.raw", Pack24(input));
 
@@ -99,6 +104,34 @@ TEST(Guide, ItsSessionRunsAsWrittenOnTheSimulatedCard) {
   }
   // What the guide says its session leaves: the recorded files and the mix.
   for (const char* name : {"vocal.wav", "guitar.wav", "mixdown.wav"}) EXPECT_TRUE(session.Exists(name)) << name;
+
+  // Where the punch-in landed: the backups that `cin` made hold each file as the punch-in left
+  // it. The first take fills 0 to 10 s, one run of the capture stream; the punch-in replaced 4
+  // to 6 s, and only that, with a later run (the crossfades blend 20 ms at each seam).
+  for (int channel = 0; channel < 2; ++channel) {
+    const std::string name = channel == 0 ? "vocal_bkup_" : "guitar_bkup_";
+    std::vector<std::string> backups;
+    for (const std::string& file : session.Files()) {
+      if (file.starts_with(name)) backups.push_back(file);
+    }
+    ASSERT_EQ(backups.size(), 1u) << name;
+    const Bytes bytes = ReadBytes(session / backups[0]);
+    ASSERT_GT(bytes.size(), 44u);
+    const std::vector<std::int32_t> samples = Unpack24(std::span<const unsigned char>(bytes).subspan(44));
+    ASSERT_GE(samples.size(), 10u * 48000) << backups[0];
+    const auto streamFrame = [&](std::int64_t at) {
+      return StreamFrame(samples[static_cast<std::size_t>(at)], channel) - at;
+    };
+    const std::int64_t first = streamFrame(0);
+    const std::int64_t punched = streamFrame(5 * 48000);
+    EXPECT_GT(punched, first) << "the punch-in was recorded later than the first take";
+    constexpr std::int64_t kSeam = 2 * 960;  // a crossfade each side of a seam, and as much again
+    for (std::int64_t at = 0; at < static_cast<std::int64_t>(samples.size()); ++at) {
+      if (std::abs(at - 4 * 48000) < kSeam || std::abs(at - 6 * 48000) < kSeam) continue;
+      const bool inPunch = at > 4 * 48000 && at < 6 * 48000;
+      ASSERT_EQ(streamFrame(at), inPunch ? punched : first) << backups[0] << " at frame " << at;
+    }
+  }
 }
 
 }  // namespace
