@@ -9,6 +9,7 @@
 #include "app/play_rec.h"
 #include "app/program_end.h"
 #include "app/settings_file.h"
+#include "audio/recording_marker.h"
 #include "wave/text_file.h"
 #include "wave/wave_file.h"
 
@@ -136,6 +137,9 @@ void PrintConfiguration(const SessionSettings& s) {
 int RunTapeloom(ConsoleInput& input) {
   try {
     std::printf("\n%s\n", kVersionLine);
+    // Before anything reads or writes a take: the takes of a recording that never ended get
+    // headers that announce all they hold.
+    RepairInterruptedRecording();
     auto settings = std::make_unique<SessionSettings>();
     std::string text;
     if (const FileStatus read = ReadWholeFile(kSettingsFileName, text); read.ok()) {

@@ -9,6 +9,7 @@
 #include "audio/disk_worker.h"
 #include "audio/peak_reports.h"
 #include "audio/play_source.h"
+#include "audio/recording_marker.h"
 #include "audio/run_display.h"
 #include "audio/run_events.h"
 #include "audio/run_plan.h"
@@ -34,6 +35,7 @@ class Run {
         budget_(s_.sr, context.port.PlayBufferFrames()) {}
 
   void Perform() {
+    if (plan_.records && calibration_ == nullptr) MarkRecording();
     PrepareDisk();
     const DisplaySettings display{
         .clock = s_.clock, .sr = s_.sr, .tmode = s_.tmode, .tempo = s_.tempo, .sig = s_.sig, .inputs = s_.inputs};
@@ -55,6 +57,8 @@ class Run {
       if (plan_.records) worker_->FinishTakes(sink_->Frames());
       worker_->Stop();
     }
+    // The takes' final headers are written and flushed: nothing is left to repair.
+    marker_.Remove();
     if (source_) source_->Report();
     if (sink_) sink_->Report();
     Reports(cycle, reported);
@@ -65,6 +69,26 @@ class Run {
   }
 
  private:
+  // On the disk before the card starts, so that a power cut during the recording finds it:
+  // the next start-up then repairs the takes' headers, which lag their data by up to a second.
+  void MarkRecording() {
+    std::vector<MarkedTake> takes;
+    for (std::size_t k = 0; k < plan_.takeFiles.size(); ++k) {
+      if (plan_.recording[k] != 1 || !plan_.takeFiles[k]) continue;
+      MarkedTake take{.name = plan_.takes.names[k],
+                      .dataOffset = static_cast<std::uint32_t>(plan_.takeDataOffsets[k]),
+                      .sampleRate = s_.sr};
+      if (IdentifyTake(plan_.takeFiles[k], take).ok()) takes.push_back(std::move(take));
+    }
+    if (takes.empty()) return;
+    FileStatus status;
+    marker_ = RecordingMarker::Write(takes, status);
+    if (!status.ok()) {
+      std::printf("%s (recording all the same; a power cut would cost the takes their last second)\n",
+                  status.Message().c_str());
+    }
+  }
+
   // The rings and the worker, for a run that reads tracks or writes takes.
   void PrepareDisk() {
     const bool tracks = plan_.plays && calibration_ == nullptr;
@@ -230,6 +254,7 @@ class Run {
   MixPeaks mixPeaks_;
   MixChoice mix_;
   std::vector<int> recordingInputs_;
+  RecordingMarker marker_;
   std::unique_ptr<DiskWorker> worker_;
   std::unique_ptr<PlaySource> source_;
   std::unique_ptr<CaptureSink> sink_;
