@@ -133,6 +133,7 @@ std::unique_ptr<AlsaPcmPort> AlsaPcmPort::Open(const DeviceRequest& request) {
         snd_strerror(err));
   }
   port->play_ = std::move(play.pcm);
+  port->rate_ = request.rate;
   port->periodFrames_ = static_cast<int>(played.period);
   port->playBufferFrames_ = static_cast<int>(played.buffer);
 
@@ -172,8 +173,8 @@ std::unique_ptr<AlsaPcmPort> AlsaPcmPort::Open(const DeviceRequest& request) {
 }
 
 void AlsaPcmPort::Close() {
-  if (play_) snd_pcm_drain(play_.get());
-  if (rec_) snd_pcm_drain(rec_.get());
+  if (play_) Drain(PcmDirection::Playback);
+  if (rec_) Drain(PcmDirection::Capture);
   play_.reset();
   rec_.reset();
 }

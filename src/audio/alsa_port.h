@@ -48,7 +48,8 @@ class AlsaPcmPort final : public PcmPort {
   int PeriodFrames() const override { return periodFrames_; }
   int PlayBufferFrames() const override { return playBufferFrames_; }
   int CaptureBufferFrames() const override { return captureBufferFrames_; }
-  int Drain(PcmDirection direction) override { return snd_pcm_drain(Handle(direction)); }
+  // In alsa_port_waits.cpp: a drain that ends, whatever the card does.
+  int Drain(PcmDirection direction) override;
   int Prepare(PcmDirection direction) override { return snd_pcm_prepare(Handle(direction)); }
   int Drop(PcmDirection direction) override { return snd_pcm_drop(Handle(direction)); }
   int Start(PcmDirection direction) override { return snd_pcm_start(Handle(direction)); }
@@ -84,6 +85,7 @@ class AlsaPcmPort final : public PcmPort {
 
   PcmHandle play_;
   PcmHandle rec_;
+  unsigned rate_ = 0;         // the rate the card granted (the one asked for)
   int periodFrames_ = 0;      // the period that playback was granted
   int playBufferFrames_ = 0;  // the playback buffer that was granted
   int captureBufferFrames_ = 0;

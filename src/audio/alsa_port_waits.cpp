@@ -1,7 +1,10 @@
 #include <poll.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
+#include <thread>
 
 #include "audio/alsa_port.h"
 #include "console/session_signals.h"
@@ -43,6 +46,30 @@ int AlsaPcmPort::WaitReady(PcmDirection direction, snd_pcm_uframes_t frames, int
         (events & (POLLERR | POLLNVAL)) != 0) {
       return 1;
     }
+  }
+}
+
+// A playback drain waits until the card has played what it holds, and a card that has stopped
+// taking frames (a sound server that died, a card unplugged) never ends it: neither the next run
+// nor the session's end may wait for such a card. The drain runs without blocking, and what is
+// still held when the buffer's time and a second more have passed is dropped.
+int AlsaPcmPort::Drain(PcmDirection direction) {
+  snd_pcm_t* pcm = Handle(direction);
+  snd_pcm_nonblock(pcm, 1);
+  const int result = snd_pcm_drain(pcm);
+  snd_pcm_nonblock(pcm, 0);
+  if (result != -EAGAIN) return result;
+  const int bufferFrames = direction == PcmDirection::Playback ? playBufferFrames_ : captureBufferFrames_;
+  // A capture's drain only ends the stream: it has nothing to play out.
+  const int grace = direction == PcmDirection::Playback ? 1000 : 0;
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(std::int64_t{bufferFrames} * 1000 / std::max(rate_, 1u) + grace);
+  for (;;) {
+    // The state moves on as the card's position is brought up to date.
+    snd_pcm_avail_update(pcm);
+    if (snd_pcm_state(pcm) != SND_PCM_STATE_DRAINING) return 0;
+    if (std::chrono::steady_clock::now() >= deadline) return snd_pcm_drop(pcm);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
