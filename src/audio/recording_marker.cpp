@@ -164,7 +164,9 @@ void RecordingMarker::Remove() {
   if (!lock_) return;
   struct stat64 status {};
   if (LookAt(kRecordingMarkerName, status) == 0 && SameFile(status, device_, inode_)) {
-    if (Report(RemoveFile(kRecordingMarkerName))) Report(SyncFolder());
+    // A removal that a power cut undoes costs nothing: the next start-up finds takes whose
+    // headers are whole and leaves them as they are. Its flush is not worth a message.
+    if (Report(RemoveFile(kRecordingMarkerName))) SyncFolder();
   }
   lock_.Close();
 }

@@ -245,6 +245,19 @@ TEST_F(TransportRunTest, AFailedWriteOrFlushOfATakeIsReportedOnceAndTheTakeStays
           return;
         }
         const std::string take = FirstTake(run.takes());
+        if (lastOut.find("(recording all the same;") != std::string::npos ||
+            lastOut.find("Input/output error") == std::string::npos) {
+          // The failure met the recording's marker (its writing, or the flush of its removal,
+          // which needs no word): the take is whole all the same.
+          EXPECT_EQ(run.takes().recorded[0], 1);
+          const std::vector<std::int32_t> samples = TakeSamples(run / take);
+          ASSERT_EQ(samples.size(), 144384u);
+          for (std::size_t j = 0; j < samples.size(); ++j) {
+            // 24 bits of the code: frame 32767 and on wrap round.
+            ASSERT_EQ(samples[j] & 0xFFFFFF, PositionPort::Code(static_cast<std::int64_t>(j), 0) & 0xFFFFFF) << j;
+          }
+          return;
+        }
         EXPECT_NE(lastOut.find("Can't write to " + take + ": Input/output error\n"), std::string::npos) << lastOut;
         EXPECT_EQ(lastOut.find("Input/output error"), lastOut.rfind("Input/output error")) << "once";
         EXPECT_EQ(run.takes().recorded[0], 0);

@@ -67,7 +67,7 @@ TEST_F(FullDisk, EveryOperationThatMeetsAFullDiskSaysSoAndLosesNothing) {
       {"pad: no room for the padded take", record, "R\npad\n", "was not padded; it is unchanged\n", 9, true},
       {"cin: no room for the backup", record, "R\ncin\n", "Cannot create backup file a_bkup_", 9, true},
       {"ins: no room for the crossfades", record + "xfade\t50\n", "R\nins\n",
-       "was not inserted into a.wav; the take is kept\n", 8, true},
+       "was not inserted into a.wav; the take is kept\n", 9, true},
       {"an export longer than the room left", "play\t1\tmixlist.txt\no\t48128\n", "exp-i\nmix\n",
        "The export failed: mix.wav was not written\n", 16, false},
   };
