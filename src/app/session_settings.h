@@ -32,6 +32,11 @@ struct LocatePoint {
   std::string name = kUnnamedPoint;
 };
 
+// The rates a card may be asked for. A rate of 0 (what a misread number gives) would open the
+// card at a rate of its own choosing and make every time shown a division by zero.
+inline constexpr std::uint32_t kMinSampleRate = 8000;
+inline constexpr std::uint32_t kMaxSampleRate = 384000;
+
 // Field names are the param.txt keys. Names are held whole (std::string): a file name cut to a
 // fixed width could open or overwrite another file.
 struct SessionSettings {

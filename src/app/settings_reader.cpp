@@ -64,11 +64,6 @@ bool IsTrackOf(int track, const SessionSettings& s) { return InRange(track, 1, s
 bool HoldsNul(std::string_view name) { return name.find('\0') != std::string_view::npos; }
 std::string_view UpToNul(std::string_view name) { return name.substr(0, name.find('\0')); }
 
-// The rates a card may be asked for. A rate of 0 (what a misread number gives) would open the
-// card at a rate of its own choosing and make every time shown a division by zero.
-constexpr std::uint32_t kMinSampleRate = 8000;
-constexpr std::uint32_t kMaxSampleRate = 384000;
-
 // `sr`: a whole number of Hz in range, with nothing after it but white space (a line written on
 // another system may end in a carriage return). Anything else keeps the rate as it is, and says so.
 void ReadSampleRate(std::string_view field, std::uint32_t& sr) {

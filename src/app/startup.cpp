@@ -53,7 +53,14 @@ void AskFirstRunQuestions(SessionSettings& s, ConsoleInput& input) {
       case 2: s.sr = 48000; break;
       case 3: s.sr = 88200; break;
       case 4: s.sr = 96000; break;
-      default: s.sr = static_cast<std::uint32_t>(*n); break;
+      default:
+        if (*n >= static_cast<int>(kMinSampleRate) && *n <= static_cast<int>(kMaxSampleRate)) {
+          s.sr = static_cast<std::uint32_t>(*n);
+        } else {
+          std::printf("%i is not a sample rate from %u to %u Hz: the rate stays at %u Hz.\n", *n, kMinSampleRate,
+                      kMaxSampleRate, s.sr);
+        }
+        break;
     }
   }
 }
