@@ -487,5 +487,60 @@ TEST_F(TransportRunTest, ARunOnACardThatStopsAnsweringEndsAtCtrlCOrAfterFiveSile
   }
 }
 
+TEST_F(TransportRunTest, PlaybackAndCaptureAreLinkedForTheirStartWhereTheCardCan) {
+  // A run that plays and records links the two directions before they start, so that the card
+  // starts them together, and unlinks them once the capture runs, so that each recovers from an
+  // xrun on its own. Runs of one direction, and cards that cannot link, are left as they are.
+  class LinkingPort : public LoopbackPort {
+   public:
+    LinkingPort(int period, int buffer, int linkResult) : LoopbackPort(2, 2, period, buffer), result_(linkResult) {}
+    int Link() override {
+      ++links;
+      linkedAtWrite = writes;
+      return result_;
+    }
+    void Unlink() override {
+      ++unlinks;
+      unlinkedAtRead = reads;
+    }
+    snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
+      ++writes;
+      return LoopbackPort::WriteN(channels, frames);
+    }
+    snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
+      ++reads;
+      return LoopbackPort::ReadN(channels, frames);
+    }
+    int links = 0, unlinks = 0, writes = 0, reads = 0, linkedAtWrite = -1, unlinkedAtRead = -1;
+
+   private:
+    int result_;
+  };
+  struct Case {
+    RunKind kind;
+    int linkResult;
+    int links;
+    int unlinks;
+  };
+  const Case cases[] = {{RunKind::kPlayAndRecord, 0, 1, 1},
+                        {RunKind::kPlayAndRecord, -ENOSYS, 1, 0},
+                        {RunKind::kPlay, 0, 0, 0},
+                        {RunKind::kRecord, 0, 0, 0}};
+  WriteTrack(run / "t1.wav", 100000, 0);
+  run.dir().Write("play.txt", "t1.wav\n");
+  run.dir().Write("record.txt", "a.wav\n");
+  run.Start(Settings("i\t0\ne\t0\no\t20480\n"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(c.kind) << " link " << c.linkResult);
+    run.takes() = TakeState{};
+    LinkingPort port(run.period(), run.playBuffer(), c.linkResult);
+    run.Run(port, {.kind = c.kind});
+    EXPECT_EQ(port.links, c.links);
+    EXPECT_EQ(port.unlinks, c.unlinks);
+    if (c.links > 0) EXPECT_EQ(port.linkedAtWrite, 0) << "linked before anything was played";
+    if (c.unlinks > 0) EXPECT_EQ(port.unlinkedAtRead, 1) << "unlinked once the capture ran";
+  }
+}
+
 }  // namespace
 }  // namespace tapeloom::test
