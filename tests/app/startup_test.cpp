@@ -57,8 +57,10 @@ TEST(FirstRunDialogue, NumbersReadInTheCManner) {
 }
 
 TEST(FirstRunDialogue, RateAnswers) {
-  const std::pair<const char*, unsigned> cases[] = {{"1", 44100},     {"3", 88200}, {"5", 5},
-                                                    {"96000", 96000}, {"0", 0},     {"rate", 44100}};
+  // 1 to 4 pick from the list; another number is the rate itself, within what a card takes.
+  const std::pair<const char*, unsigned> cases[] = {
+      {"1", 44100},   {"3", 88200},    {"5", 44100},       {"96000", 96000},  {"0", 44100},     {"rate", 44100},
+      {"8000", 8000}, {"7999", 44100}, {"384000", 384000}, {"384001", 44100}, {"-48000", 44100}};
   for (const auto& [answer, rate] : cases) {
     SessionSettings s;
     ASSERT_EQ(Dialogue(std::string("c 1 1 1 d ") + answer, s), -1);
