@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Checks a Debian package of Tapeloom as a user would meet it: lintian reports no error, and the
-# program unpacked from it (dpkg -x into a temporary root) plays and records a short session
-# on the simulated sound card, configured from the example file the package itself installs.
+# Checks a Debian package of Tapeloom as a user would meet it: lintian reports no error, the
+# package depends on the libraries the program links (ALSA's and libedit's, which edits the lines
+# typed at a terminal) and holds the user guide the README points to, and the program unpacked
+# from it (dpkg -x into a temporary root) plays and records a short session on the simulated
+# sound card, configured from the example file the package itself installs.
 # An armhf package's program runs under qemu-arm-static, on the armhf libraries installed beside
 # the native ones (as in the cross-built suite, cmake/armhf-toolchain.cmake).
 # Usage: scripts/check-deb.sh PACKAGE.deb
@@ -14,7 +16,13 @@ trap 'rm -rf "$root"' EXIT
 
 lintian --fail-on error "$deb" > "$root/lintian.txt" 2>&1 || { cat "$root/lintian.txt"; echo "check-deb: lintian found errors in $deb"; exit 1; }
 
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libasound2 libedit2; do
+  grep -qE "(^|, )$library( |,|$)" <<< "$depends" || { echo "check-deb: Depends ($depends) lacks $library"; exit 1; }
+done
+
 dpkg -x "$deb" "$root/install"
+[ -f "$root/install/usr/share/doc/tapeloom/guide.md" ] || { echo "check-deb: the user guide is not in $deb"; exit 1; }
 program=("$root/install/usr/bin/tapeloom")
 case "$(dpkg-deb -f "$deb" Architecture)" in
   armhf) program=(qemu-arm-static "${program[@]}") ;;

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
 # Usage: scripts/install-deps.sh [native|demo|armhf|fuzz|soak|package]...   (default: native)
-#   native: compiler, CMake, Ninja, ALSA headers, GoogleTest, Google Benchmark, sox, clang-format,
-#           groff (the manual page's check), strace (which thread makes which file call)
-#   demo:   only what `make demo` needs: compiler, CMake, Ninja, ALSA headers, sox
-#   armhf:  the armhf cross toolchain, armhf ALSA, GoogleTest and libstdc++, qemu-user-static
+#   native: compiler, CMake, Ninja, ALSA and libedit headers, GoogleTest, Google Benchmark, sox,
+#           clang-format, groff (the manual page's check), strace (which thread makes which file call)
+#   demo:   only what `make demo` needs: compiler, CMake, Ninja, ALSA and libedit headers, sox
+#   armhf:  the armhf cross toolchain, armhf ALSA, libedit, GoogleTest and libstdc++, qemu-user-static
 #   fuzz:   clang 14 and its runtime libraries (libFuzzer, the sanitizers), for `make fuzz`
 #   soak:   the JACK server and ALSA's JACK plugin, for the paced card of `make soak`, and the
 #           JACK headers and C compiler for the helpers of `make soak-stalls`
 #   package: dpkg-shlibdeps and lintian, for the Debian packages of `make deb`
 set -euo pipefail
 
-native_pkgs=(g++ cmake ninja-build make libasound2-dev libgtest-dev libbenchmark-dev sox clang-format groff-base strace)
-demo_pkgs=(g++ cmake ninja-build make libasound2-dev sox)
-armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user-static)
+native_pkgs=(g++ cmake ninja-build make libasound2-dev libedit-dev libgtest-dev libbenchmark-dev sox clang-format groff-base strace)
+demo_pkgs=(g++ cmake ninja-build make libasound2-dev libedit-dev sox)
+armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libedit-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user-static)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 soak_pkgs=(jackd2 libasound2-plugins python3 libjack-jackd2-dev gcc)
 package_pkgs=(dpkg-dev lintian)

@@ -1,11 +1,14 @@
 #include "console/command_loop.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "audio/transport_run.h"
 #include "console/command_table.h"
+#include "console/line_editor.h"
 #include "console/session.h"
 #include "console/session_signals.h"
 #include "console/status_display.h"
@@ -65,9 +68,23 @@ void PrepareExit(Session& session) {
   }
 }
 
+// The words the command table takes whole, which Tab completes at a terminal.
+std::vector<std::string> CommandWords() {
+  std::vector<std::string> words;
+  for (const CommandTest& test : CommandTable()) {
+    if (test.kind != MatchKind::Equals) continue;
+    for (const std::string_view word : test.words) {
+      if (!word.empty()) words.emplace_back(word);
+    }
+  }
+  return words;
+}
+
 }  // namespace
 
 void RunCommandLoop(Session& session) {
+  // At a terminal the words are typed with line editing, a history and completion.
+  const std::unique_ptr<LineEditor> editor = LineEditor::ForTerminal(session.input, CommandWords());
   std::string word;
   try {
     while (!session.exitRequested && SessionEndSignal() == 0) OnePass(session, word);

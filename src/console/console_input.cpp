@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 
 #include "console/number_words.h"
 #include "console/session_signals.h"
@@ -15,8 +17,8 @@ namespace {
 constexpr std::size_t kReadBlock = 4096;
 
 // A signal that came while the program was busy, or comes while it waits for a word, ends the
-// session at this prompt. Once it has, no further word is read: the questions asked on the
-// way out (a list gone missing) end as they do at the end of input.
+// session at this prompt (but a Ctrl-C at a terminal, StrayInterrupt). Once it has, no further word is read: the
+// questions asked on the way out (a list gone missing) end as they do at the end of input.
 bool EndedBySignal() {
   if (const int signal = TakeSignal(); signal != 0) EndSessionBySignal(signal);
   return SessionEndSignal() != 0;
@@ -28,11 +30,40 @@ bool Separates(int c) { return c == '\0' || std::isspace(c) != 0; }
 
 }  // namespace
 
-ConsoleInput::ConsoleInput(std::FILE* in) : in_(in), fd_(::fileno(in)) {}
+ConsoleInput::ConsoleInput(std::FILE* in) : in_(in), fd_(::fileno(in)), atTerminal_(fd_ >= 0 && ::isatty(fd_) == 1) {}
+
+bool ConsoleInput::StrayInterrupt() {
+  if (!atTerminal_ || PendingSignal() != SIGINT) return false;
+  // SIGTERM or SIGHUP may have come since: they still end the session.
+  if (const int signal = TakeSignal(); signal != SIGINT) {
+    if (signal != 0) EndSessionBySignal(signal);
+    return false;
+  }
+  // What was typed before the Ctrl-C is not carried out: the kernel drops the terminal's own
+  // queue, and the words of a line already read go with it.
+  buffer_.clear();
+  position_ = 0;
+  std::printf("\nCtrl-C stops a run; to leave, type x (s saves first).\n");
+  return true;
+}
 
 bool ConsoleInput::Fill() {
   for (;;) {
-    if (WaitForInputOrSignal(fd_) != 0 && EndedBySignal()) return false;
+    if (lines_ != nullptr) {
+      position_ = 0;
+      if (lines_->ReadLine(buffer_)) {
+        buffer_.push_back('\n');
+        return true;
+      }
+      buffer_.clear();
+      if (PendingSignal() == 0) return false;
+      if (!StrayInterrupt() && EndedBySignal()) return false;
+      continue;
+    }
+    if (WaitForInputOrSignal(fd_) != 0) {
+      if (StrayInterrupt()) continue;
+      if (EndedBySignal()) return false;
+    }
     buffer_.resize(kReadBlock);
     const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -42,6 +73,11 @@ bool ConsoleInput::Fill() {
   }
 }
 
+bool ConsoleInput::WordBuffered() const {
+  return std::any_of(buffer_.begin() + static_cast<std::ptrdiff_t>(position_), buffer_.end(),
+                     [](char c) { return !Separates(static_cast<unsigned char>(c)); });
+}
+
 int ConsoleInput::Next() {
   if (fd_ < 0) return std::getc(in_);
   if (position_ == buffer_.size() && !Fill()) return EOF;
@@ -49,7 +85,10 @@ int ConsoleInput::Next() {
 }
 
 std::string ConsoleInput::ReadWord() {
-  std::fflush(stdout);
+  // A line source shows a prompt itself when it waits for a line; words already typed are
+  // read without a wait, so what was printed for them is shown now.
+  if (lines_ == nullptr || WordBuffered()) std::fflush(stdout);
+  StrayInterrupt();
   if (EndedBySignal()) throw InputEnded();
   int c = Next();
   while (c != EOF && Separates(c)) c = Next();

@@ -19,14 +19,26 @@ class InputEnded : public std::runtime_error {
   InputEnded() : std::runtime_error("end of input") {}
 };
 
+// Lines typed with editing at a terminal (console/line_editor.h). While one is installed, the
+// console's words come from its lines instead of straight from the descriptor.
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+  // The next line, without its end. False at the end of input, and when a signal comes while
+  // the line is typed (the signal stays pending: the console decides what it does); the line
+  // being typed is then dropped.
+  virtual bool ReadLine(std::string& line) = 0;
+};
+
 class ConsoleInput {
  public:
   explicit ConsoleInput(std::FILE* in);
 
   // The next word. Standard output is flushed first so that a prompt without a line end is
-  // on the screen before the program waits. Throws InputEnded at the end of input, and when
-  // SIGINT, SIGTERM or SIGHUP comes while the program waits for it (the session ends with that
-  // signal).
+  // on the screen before the program waits (a line source shows it itself). Throws InputEnded
+  // at the end of input, and when SIGTERM or SIGHUP comes while the program waits for it (the
+  // session ends with that signal). SIGINT does the same, unless the input is a terminal:
+  // there a stray Ctrl-C only says how to leave, drops what was typed, and the wait goes on.
   std::string ReadWord();
 
   // A word read as "%i" (decimal, 0x hexadecimal, leading-zero octal); nullopt when the word
@@ -39,15 +51,28 @@ class ConsoleInput {
   // Reads words until `word` is typed; returns it.
   std::string WaitFor(std::string_view word);
 
+  // Whether the words come from a terminal (a person typing rather than a script or a pipe).
+  bool AtTerminal() const { return atTerminal_; }
+  int Descriptor() const { return fd_; }
+
+  // Lines come from `source` from now on, or from the descriptor again when it is nullptr.
+  // The source must outlive its installation.
+  void SetLineSource(LineSource* source) { lines_ = source; }
+
  private:
   // The next character, or EOF.
   int Next();
   bool Fill();
+  bool WordBuffered() const;
+  // A pending Ctrl-C at a terminal: taken, said and what was typed dropped. True when it was.
+  bool StrayInterrupt();
 
   std::FILE* in_;
   // A stream with a descriptor (the terminal, a pipe, a file) is read here, in blocks, so that
   // the wait for input can also see signals; other streams are read through stdio.
   int fd_ = -1;
+  bool atTerminal_ = false;
+  LineSource* lines_ = nullptr;
   std::string buffer_;
   std::size_t position_ = 0;
 };
