@@ -111,25 +111,25 @@ TEST(Guide, ItsSessionRunsAsWrittenOnTheSimulatedCard) {
   for (int channel = 0; channel < 2; ++channel) {
     const std::string name = channel == 0 ? "vocal_bkup_" : "guitar_bkup_";
     std::vector<std::string> backups;
-    for (const std::string& file : session.Files()) {
-      if (file.starts_with(name)) backups.push_back(file);
+    for (const std::string& found : session.Files()) {
+      if (found.starts_with(name)) backups.push_back(found);
     }
     ASSERT_EQ(backups.size(), 1u) << name;
     const Bytes bytes = ReadBytes(session / backups[0]);
     ASSERT_GT(bytes.size(), 44u);
     const std::vector<std::int32_t> samples = Unpack24(std::span<const unsigned char>(bytes).subspan(44));
     ASSERT_GE(samples.size(), 10u * 48000) << backups[0];
-    const auto streamFrame = [&](std::int64_t at) {
-      return StreamFrame(samples[static_cast<std::size_t>(at)], channel) - at;
+    const auto streamFrame = [&](std::int64_t frame) {
+      return StreamFrame(samples[static_cast<std::size_t>(frame)], channel) - frame;
     };
     const std::int64_t first = streamFrame(0);
     const std::int64_t punched = streamFrame(5 * 48000);
     EXPECT_GT(punched, first) << "the punch-in was recorded later than the first take";
     constexpr std::int64_t kSeam = 2 * 960;  // a crossfade each side of a seam, and as much again
-    for (std::int64_t at = 0; at < static_cast<std::int64_t>(samples.size()); ++at) {
-      if (std::abs(at - 4 * 48000) < kSeam || std::abs(at - 6 * 48000) < kSeam) continue;
-      const bool inPunch = at > 4 * 48000 && at < 6 * 48000;
-      ASSERT_EQ(streamFrame(at), inPunch ? punched : first) << backups[0] << " at frame " << at;
+    for (std::int64_t f = 0; f < static_cast<std::int64_t>(samples.size()); ++f) {
+      if (std::abs(f - 4 * 48000) < kSeam || std::abs(f - 6 * 48000) < kSeam) continue;
+      const bool inPunch = f > 4 * 48000 && f < 6 * 48000;
+      ASSERT_EQ(streamFrame(f), inPunch ? punched : first) << backups[0] << " at frame " << f;
     }
   }
 }

@@ -537,8 +537,12 @@ TEST_F(TransportRunTest, PlaybackAndCaptureAreLinkedForTheirStartWhereTheCardCan
     run.Run(port, {.kind = c.kind});
     EXPECT_EQ(port.links, c.links);
     EXPECT_EQ(port.unlinks, c.unlinks);
-    if (c.links > 0) EXPECT_EQ(port.linkedAtWrite, 0) << "linked before anything was played";
-    if (c.unlinks > 0) EXPECT_EQ(port.unlinkedAtRead, 1) << "unlinked once the capture ran";
+    if (c.links > 0) {
+      EXPECT_EQ(port.linkedAtWrite, 0) << "linked before anything was played";
+    }
+    if (c.unlinks > 0) {
+      EXPECT_EQ(port.unlinkedAtRead, 1) << "unlinked once the capture ran";
+    }
   }
 }
 

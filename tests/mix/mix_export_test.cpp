@@ -461,7 +461,9 @@ TEST_F(ExportTest, ASplitExportWhoseRightOutputCannotTakeItsNameLeavesTheLeftAsI
     std::set<std::string> expected = {"a.wav", "mix_R.wav", "play.txt"};
     if (leftExisted) expected.insert("mix_L.wav");
     EXPECT_EQ(Files(), expected);
-    if (leftExisted) EXPECT_EQ(test::SamplesOf("mix_L.wav"), (Samples{7, 7, 7}));
+    if (leftExisted) {
+      EXPECT_EQ(test::SamplesOf("mix_L.wav"), (Samples{7, 7, 7}));
+    }
   }
 }
 
