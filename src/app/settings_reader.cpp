@@ -1,9 +1,9 @@
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <optional>
 
 #include "app/settings_file.h"
+#include "app/settings_keys.h"
 #include "console/number_words.h"
 
 namespace tapeloom {
@@ -58,33 +58,6 @@ bool InRange(int value, int low, int high) { return value >= low && value <= hig
 // tracks of the tables later, at start-up, so a larger one must not reach past them here.
 bool IsTrackOf(int track, const SessionSettings& s) { return InRange(track, 1, std::min(s.ch, kMaxTracks)); }
 
-// A name with a NUL byte in it cannot be handed on as the name it is (the system would see it
-// end at the NUL): a device or list file name holding one is refused, and a point's name, which
-// is only shown, ends there.
-bool HoldsNul(std::string_view name) { return name.find('\0') != std::string_view::npos; }
-std::string_view UpToNul(std::string_view name) { return name.substr(0, name.find('\0')); }
-
-// `sr`: a whole number of Hz in range, with nothing after it but white space (a line written on
-// another system may end in a carriage return). Anything else keeps the rate as it is, and says so.
-void ReadSampleRate(std::string_view field, std::uint32_t& sr) {
-  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  std::string_view digits = field;
-  while (!digits.empty() && isSpace(digits.front())) digits.remove_prefix(1);
-  while (!digits.empty() && isSpace(digits.back())) digits.remove_suffix(1);
-  std::uint32_t rate = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), rate);
-  const bool whole = !digits.empty() && error == std::errc() && end == digits.data() + digits.size();
-  if (whole && rate >= kMinSampleRate && rate <= kMaxSampleRate) {
-    sr = rate;
-    return;
-  }
-  // The value as it stands, up to a NUL and not past 40 characters.
-  const std::string_view shown = UpToNul(field).substr(0, 40);
-  std::printf("sr \"%.*s\" in param.txt is not a whole number from %u to %u.\n", static_cast<int>(shown.size()),
-              shown.data(), static_cast<unsigned>(kMinSampleRate), static_cast<unsigned>(kMaxSampleRate));
-  std::printf("The sample rate stays at %u Hz.\n", static_cast<unsigned>(sr));
-}
-
 }  // namespace
 
 void GET_PARAMS(std::string_view text, SessionSettings& s) {
@@ -94,44 +67,8 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
   int locateSlot = 0;
 
   while (const auto key = cursor.NextKey()) {
-    if (*key == "sr") {
-      ReadSampleRate(cursor.LastField(), s.sr);
-    } else if (*key == "dv") {
-      if (const std::string_view name = cursor.LastField(); !HoldsNul(name)) s.dv = std::string(name);
-    } else if (*key == "inputs") {
-      s.inputs = DecimalOrZero(cursor.LastField());
-    } else if (*key == "outputs") {
-      s.outputs = DecimalOrZero(cursor.LastField());
-    } else if (*key == "ch") {
-      s.ch = DecimalOrZero(cursor.LastField());
-    } else if (*key == "i") {
-      s.i = DecimalOrZero(cursor.LastField());
-    } else if (*key == "o") {
-      s.o = DecimalOrZero(cursor.LastField());
-    } else if (*key == "e") {
-      s.e = DecimalOrZero(cursor.LastField());
-    } else if (*key == "nudge") {
-      s.nudge = FloatField(cursor.LastField(), s.nudge);
-    } else if (*key == "proll") {
-      s.proll = FloatField(cursor.LastField(), s.proll);
-    } else if (*key == "xfade") {
-      s.xfade = FloatField(cursor.LastField(), s.xfade);
-    } else if (*key == "clock") {
-      const std::string_view word = cursor.LastField();
-      if (word == "hc") s.clock = 0;
-      if (word == "sc") s.clock = 2;
-    } else if (*key == "peak") {
-      if (cursor.LastField() == "np") s.peak = 0;
-    } else if (*key == "buf") {
-      s.buf = DecimalOrZero(cursor.LastField());
-    } else if (*key == "int") {
-      if (DecimalOrZero(cursor.LastField()) == 0) s.int_ = 0;
-    } else if (*key == "mem") {
-      s.mem = DecimalOrZero(cursor.LastField());
-    } else if (*key == "odcomp") {
-      s.odcomp = DecimalOrZero(cursor.LastField());
-    } else if (*key == "latcomp") {
-      s.latcomp = DecimalOrZero(cursor.LastField());
+    if (const SettingKey* row = FindSettingKey(*key)) {
+      row->read(cursor.LastField(), s);
     } else if (*key == "v" || *key == "p") {
       const int track = DecimalOrZero(cursor.IndexField());
       if (IsTrackOf(track, s)) {
@@ -143,20 +80,6 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
     } else if (*key == "solo") {
       const int track = DecimalOrZero(cursor.LastField());
       if (IsTrackOf(track, s)) s.solo[track - 1] = 1;
-    } else if (*key == "mix") {
-      const int mode = DecimalOrZero(cursor.LastField());
-      s.mix = InRange(mode, 1, 3) ? mode : 0;
-    } else if (*key == "meter") {
-      s.meter = DecimalOrZero(cursor.LastField());
-    } else if (*key == "tmode") {
-      const int mode = DecimalOrZero(cursor.LastField());
-      s.tmode = InRange(mode, 0, 1) ? mode : 0;
-    } else if (*key == "tempo") {
-      s.tempo = FloatField(cursor.LastField(), s.tempo);
-    } else if (*key == "sig") {
-      s.sig = DecimalOrZero(cursor.LastField());
-    } else if (*key == "safe") {
-      s.safe = DecimalOrZero(cursor.LastField());
     } else if (*key == "range") {
       // Ranges fill the slots in the order they come; lines after the 64th overwrite the last.
       TimeRange& slot = s.range[static_cast<std::size_t>(rangeSlot)];
@@ -194,9 +117,6 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
       } else {
         cursor.LastField();
       }
-    } else if (*key == "aud") {
-      const float seconds = FloatField(cursor.LastField(), s.aud);
-      s.aud = seconds < 0.0f ? 0.0f : seconds;
     }
     // Any other word (a section header, an unknown setting) is passed over.
   }

@@ -1,27 +1,19 @@
 #include <cstdio>
 
 #include "app/settings_file.h"
+#include "app/settings_keys.h"
 #include "wave/text_file.h"
 
 namespace tapeloom {
 namespace {
 
-const char* ClockWord(int clock) {
-  switch (clock) {
-    case 0: return "hc";
-    case 2: return "sc";
-    default: return "uc";
+// The settings of one line each, from the table: all of them, or the first-run ones.
+void AppendKeys(std::string& text, const SessionSettings& s, std::size_t count) {
+  for (const SettingKey& row : SettingKeys().first(count)) {
+    AppendFormat(text, "%.*s\t", static_cast<int>(row.key.size()), row.key.data());
+    row.write(text, s);
+    text += '\n';
   }
-}
-
-void AppendFirstSevenLines(std::string& text, const SessionSettings& s) {
-  AppendFormat(text, "dv\t%s\n", s.dv.c_str());
-  AppendFormat(text, "sr\t%u\n", static_cast<unsigned>(s.sr));
-  AppendFormat(text, "inputs\t%i\n", s.inputs);
-  AppendFormat(text, "outputs\t%i\n", s.outputs);
-  AppendFormat(text, "ch\t%i\n", s.ch);
-  AppendFormat(text, "buf\t%i\n", s.buf);
-  AppendFormat(text, "int\t%i\n", s.int_);
 }
 
 bool WriteSettingsFile(const std::string& text) {
@@ -35,25 +27,7 @@ bool WriteSettingsFile(const std::string& text) {
 
 std::string ComposeSettingsText(const SessionSettings& s) {
   std::string text;
-  AppendFirstSevenLines(text, s);
-  AppendFormat(text, "clock\t%s\n", ClockWord(s.clock));
-  AppendFormat(text, "peak\t%s\n", s.peak == 0 ? "np" : "cp");
-  AppendFormat(text, "i\t%i\n", s.i);
-  AppendFormat(text, "o\t%i\n", s.o);
-  AppendFormat(text, "e\t%i\n", s.e);
-  AppendFormat(text, "nudge\t%.4f\n", static_cast<double>(s.nudge));
-  AppendFormat(text, "proll\t%.3f\n", static_cast<double>(s.proll));
-  AppendFormat(text, "aud\t%.2f\n", static_cast<double>(s.aud));
-  AppendFormat(text, "xfade\t%.1f\n", static_cast<double>(s.xfade));
-  AppendFormat(text, "mem\t%i\n", s.mem);
-  AppendFormat(text, "odcomp\t%i\n", s.odcomp);
-  AppendFormat(text, "mix\t%i\n", s.mix);
-  AppendFormat(text, "meter\t%i\n", s.meter);
-  AppendFormat(text, "tmode\t%i\n", s.tmode);
-  AppendFormat(text, "tempo\t%.2f\n", static_cast<double>(s.tempo));
-  AppendFormat(text, "sig\t%i\n", s.sig);
-  AppendFormat(text, "safe\t%i\n", s.safe);
-  AppendFormat(text, "latcomp\t%i\n", s.latcomp);
+  AppendKeys(text, s, SettingKeys().size());
 
   const int tracks = s.ch < kMaxTracks ? s.ch : kMaxTracks;
   text += "\nVolume Settings:\n";
@@ -107,7 +81,7 @@ std::string ComposeSettingsText(const SessionSettings& s) {
 
 std::string ComposeFirstRunSettingsText(const SessionSettings& s) {
   std::string text;
-  AppendFirstSevenLines(text, s);
+  AppendKeys(text, s, kFirstRunKeys);
   return text;
 }
 
