@@ -291,11 +291,6 @@ std::uint32_t ScaleSide(const std::uint64_t* acc, std::uint64_t correction, cons
 // Where the processor has AVX2 (chosen when the program runs; the build stays x86-64
 // baseline), decoding shuffles bytes and the sums multiply four samples at once. The same
 // bits as the forms above.
-const bool kHaveAvx2 = [] {
-  __builtin_cpu_init();  // this may run before the library's own constructors
-  return __builtin_cpu_supports("avx2") != 0;
-}();
-bool useAvx2 = kHaveAvx2;
 
 [[gnu::target("avx2")]] void DecodeOffsetSamplesAvx2(const unsigned char* region, std::uint32_t* samples) {
   // Each half of the shuffle makes four samples of 12 bytes; the fourth byte of each is 0.
@@ -712,9 +707,6 @@ std::uint32_t FeedMasterNeon(const std::uint64_t* acc, std::uint64_t correction,
 
 template <bool kFirst>
 std::uint32_t FeedMaster(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master) {
-#if defined(__x86_64__)
-  if (useAvx2) return FeedMasterAvx2<kFirst>(acc, correction, gain, master);
-#endif
 #if defined(__SSE2__)
   return FeedMasterVector<kFirst>(acc, correction, gain, master);
 #elif defined(__ARM_NEON)
@@ -724,19 +716,12 @@ std::uint32_t FeedMaster(const std::uint64_t* acc, std::uint64_t correction, flo
 #endif
 }
 
-}  // namespace
+bool NonNegative(std::span<const TrackTap> group) {
+  return std::all_of(group.begin(), group.end(), [](const TrackTap& tap) { return tap.gainL >= 0 && tap.gainR >= 0; });
+}
 
-#if defined(__x86_64__)
-void UseAvx2(bool wanted) { useAvx2 = wanted && kHaveAvx2; }
-
-bool Avx2InUse() { return useAvx2; }
-#endif
-
-void DecodeOffsetSamples(const unsigned char* region, std::uint32_t* samples) {
+void Decode(const unsigned char* region, std::uint32_t* samples) {
   // Flipping bit 23 turns the two's complement value into value + 8388608.
-#if defined(__x86_64__)
-  if (useAvx2) return DecodeOffsetSamplesAvx2(region, samples);
-#endif
 #if defined(__SSE2__)
   for (int i = 0; i < kFrames; i += 4) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + i), DecodeFour(region + 3 * i));
@@ -763,13 +748,8 @@ void DecodeOffsetSamples(const unsigned char* region, std::uint32_t* samples) {
   }
 }
 
-void AccumulateGroup(std::span<const TrackTap> group, std::uint64_t* accL, std::uint64_t* accR, bool first) {
-  const bool nonNegative =
-      std::all_of(group.begin(), group.end(), [](const TrackTap& tap) { return tap.gainL >= 0 && tap.gainR >= 0; });
-  if (nonNegative) {
-#if defined(__x86_64__)
-    if (useAvx2) return AccumulateUnsignedAvx2(group, accL, accR, first);
-#endif
+void Accumulate(std::span<const TrackTap> group, std::uint64_t* accL, std::uint64_t* accR, bool first) {
+  if (NonNegative(group)) {
 #if defined(__ARM_NEON)
     return AccumulateUnsignedNeon(group, accL, accR, first);
 #endif
@@ -779,23 +759,60 @@ void AccumulateGroup(std::span<const TrackTap> group, std::uint64_t* accL, std::
   }
 }
 
-std::uint32_t ScaleToRegion(const std::uint64_t* acc, std::uint64_t correction, const std::int64_t* extra, float gain,
-                            unsigned char* region) {
-#if defined(__x86_64__)
-  if (useAvx2) {
-    if (extra != nullptr) return ScaleSideAvx2<true>(acc, correction, extra, gain, region);
-    return ScaleSideAvx2<false>(acc, correction, nullptr, gain, region);
-  }
-#endif
+std::uint32_t ScaleRegion(const std::uint64_t* acc, std::uint64_t correction, const std::int64_t* extra, float gain,
+                          unsigned char* region) {
   if (extra != nullptr) return ScaleSide<true>(acc, correction, extra, gain, region);
   return ScaleSide<false>(acc, correction, nullptr, gain, region);
 }
 
-std::uint32_t ScaleIntoMaster(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master,
-                              bool first) {
+std::uint32_t ScaleMaster(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master,
+                          bool first) {
   if (first) return FeedMaster<true>(acc, correction, gain, master);
   return FeedMaster<false>(acc, correction, gain, master);
 }
+
+#if defined(__x86_64__)
+// The same kernels with the AVX2 paths, where they have one.
+void AccumulateGroupAvx2(std::span<const TrackTap> group, std::uint64_t* accL, std::uint64_t* accR, bool first) {
+  if (NonNegative(group)) return AccumulateUnsignedAvx2(group, accL, accR, first);
+  Accumulate(group, accL, accR, first);
+}
+
+std::uint32_t ScaleToRegionAvx2(const std::uint64_t* acc, std::uint64_t correction, const std::int64_t* extra,
+                                float gain, unsigned char* region) {
+  if (extra != nullptr) return ScaleSideAvx2<true>(acc, correction, extra, gain, region);
+  return ScaleSideAvx2<false>(acc, correction, nullptr, gain, region);
+}
+
+std::uint32_t ScaleIntoMasterAvx2(const std::uint64_t* acc, std::uint64_t correction, float gain, std::int64_t* master,
+                                  bool first) {
+  if (first) return FeedMasterAvx2<true>(acc, correction, gain, master);
+  return FeedMasterAvx2<false>(acc, correction, gain, master);
+}
+#endif
+
+}  // namespace
+
+const KernelTable kKernels = {
+    .decodeOffsetSamples = &Decode,
+    .accumulateGroup = &Accumulate,
+    .scaleToRegion = &ScaleRegion,
+    .scaleIntoMaster = &ScaleMaster,
+};
+
+#if defined(__x86_64__)
+const KernelTable kAvx2Kernels = {
+    .decodeOffsetSamples = &DecodeOffsetSamplesAvx2,
+    .accumulateGroup = &AccumulateGroupAvx2,
+    .scaleToRegion = &ScaleToRegionAvx2,
+    .scaleIntoMaster = &ScaleIntoMasterAvx2,
+};
+
+bool HaveAvx2() {
+  __builtin_cpu_init();  // this may run before the library's own constructors
+  return __builtin_cpu_supports("avx2") != 0;
+}
+#endif
 
 float SplitToFloat(std::int64_t value) {
   // value = high × 2^32 + low with low taken as signed: both parts and their sum are exact
