@@ -96,7 +96,7 @@ void BM_MixMultipleBusses(benchmark::State& state) {
   MixPeaks peaks;
   for (auto _ : state) {
     engine.MixMultiple(session.block, tracks, session.play, session.gainL, session.gainR, peaks, session.busActive,
-                       session.busAssign, busses, session.busGain, 2);
+                       session.busAssign, busses, session.busGain, MixMode::kBusPairs);
     benchmark::DoNotOptimize(session.block.data());
     benchmark::ClobberMemory();
   }
@@ -113,7 +113,7 @@ void BM_MixMultipleMaster(benchmark::State& state) {
   MixPeaks peaks;
   for (auto _ : state) {
     engine.MixMultiple(session.block, tracks, session.play, session.gainL, session.gainR, peaks, session.busActive,
-                       session.busAssign, tracks / 2, session.busGain, 3);
+                       session.busAssign, tracks / 2, session.busGain, MixMode::kMaster);
     benchmark::DoNotOptimize(session.block.data());
     benchmark::ClobberMemory();
   }

@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "app/derived_values.h"
 #include "audio/transport_run.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/derived_values.h"
 #include "wave/file_creation.h"
 #include "wave/wave_header.h"
 

@@ -25,13 +25,13 @@
 #include <vector>
 
 #include "app/play_rec.h"
-#include "app/program_end.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "audio/alsa_port.h"
 #include "audio/test_ports.h"
 #include "console/command_loop.h"
 #include "console/session.h"
+#include "core/program_end.h"
 #include "fuzz_support.h"
 #include "support/typed_input.h"
 #include "wave/wave_file.h"

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 #include "fuzz_support.h"
 #include "support/typed_input.h"
 #include "tracks/list_files.h"
@@ -73,7 +73,8 @@ Case ReadSession(InputParts& in) {
   s.ch = Count(in.Byte());
   s.inputs = Count(in.Byte());
   s.outputs = Count(in.Byte());
-  s.mix = static_cast<std::int8_t>(in.Byte());  // any value: the listing prints no destination beyond 0..3
+  s.mix = static_cast<MixMode>(
+      static_cast<std::int8_t>(in.Byte()));  // any value: the listing prints no destination beyond 0..3
   s.sr = kRates[in.Byte() % 4];
   const std::uint16_t solo = static_cast<std::uint16_t>(in.Byte() | in.Byte() << 8);
   for (int t = 0; t < 16; ++t) s.solo[static_cast<std::size_t>(t)] = (solo >> t) & 1;

@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/derived_values.h"
 #include "app/play_rec.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "audio/alsa_port.h"
 #include "console/status_display.h"
+#include "core/derived_values.h"
 #include "fuzz_support.h"
 #include "mix/gains.h"
 
@@ -30,7 +30,7 @@ void CheckLimits(const SessionSettings& s) {
   Require(s.ch >= 0 && s.ch <= kMaxTracks, "ch outside 0..256");
   Require(s.inputs >= 0 && s.inputs <= kMaxTracks, "inputs outside 0..256");
   Require(s.outputs >= 0 && s.outputs <= kMaxTracks, "outputs outside 0..256");
-  Require(s.mix >= 0 && s.mix <= 3, "mix outside 0..3");
+  Require(static_cast<int>(s.mix) >= 0 && static_cast<int>(s.mix) <= 3, "mix outside 0..3");
   Require(s.tmode == 0 || s.tmode == 1, "tmode neither 0 nor 1");
   Require(s.aud >= 0.0f, "a negative audition length");
   for (std::size_t bus = 0; bus < s.busActive.size(); ++bus) {

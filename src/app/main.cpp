@@ -7,8 +7,8 @@
 
 #include "app/arguments.h"
 #include "app/startup.h"
-#include "console/console_input.h"
-#include "console/session_signals.h"
+#include "core/console_input.h"
+#include "core/session_signals.h"
 
 int main(int argc, char** argv) {
   if (argc > 1) return tapeloom::AnswerArguments(argc, argv);

@@ -5,8 +5,8 @@
 #include "app/settings_file.h"
 #include "audio/alsa_port.h"
 #include "console/command_loop.h"
+#include "core/time_base.h"
 #include "mix/gains.h"
-#include "time/time_base.h"
 
 namespace tapeloom {
 

@@ -1,9 +1,9 @@
 // The session function: from the device set-up to "x".
 #pragma once
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
 #include "console/session.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

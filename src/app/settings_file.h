@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 
@@ -17,8 +17,7 @@ inline constexpr const char* kSettingsFileName = "param.txt";
 void GET_PARAMS(std::string_view text, SessionSettings& settings);
 
 // Applies the stored bus lists ("1,2,5,") to the bus tables. Nothing is ever cleared.
-void ActivateBusses(const std::array<std::string, kMaxBusses>& busTexts,
-                    std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign,
+void ActivateBusses(const std::array<std::string, kMaxBusses>& busTexts, BusAssignTable& busAssign,
                     std::array<int, kMaxBusses>& busActive);
 
 // The whole file as the save command writes it.

@@ -2,8 +2,9 @@
 
 #include <charconv>
 #include <cstdio>
+#include <type_traits>
 
-#include "console/number_words.h"
+#include "core/number_words.h"
 #include "wave/text_file.h"
 
 namespace tapeloom {
@@ -38,14 +39,15 @@ void ReadWhole(std::string_view value, SessionSettings& s) {
 
 template <auto Field>
 void WriteWhole(std::string& text, const SessionSettings& s) {
-  AppendFormat(text, "%i", s.*Field);
+  AppendFormat(text, "%i", static_cast<int>(s.*Field));
 }
 
 // A mode: a whole number from Low to High, anything else 0.
 template <auto Field, int Low, int High>
 void ReadMode(std::string_view value, SessionSettings& s) {
+  using Mode = std::remove_reference_t<decltype(s.*Field)>;
   const int mode = DecimalOrZero(value);
-  s.*Field = mode >= Low && mode <= High ? mode : 0;
+  s.*Field = static_cast<Mode>(mode >= Low && mode <= High ? mode : 0);
 }
 
 // A number with a fraction; one that cannot be read leaves the setting as it is.

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

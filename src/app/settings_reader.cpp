@@ -4,7 +4,7 @@
 
 #include "app/settings_file.h"
 #include "app/settings_keys.h"
-#include "console/number_words.h"
+#include "core/number_words.h"
 
 namespace tapeloom {
 namespace {
@@ -124,8 +124,7 @@ void GET_PARAMS(std::string_view text, SessionSettings& s) {
   ActivateBusses(busTexts, s.busAssign, s.busActive);
 }
 
-void ActivateBusses(const std::array<std::string, kMaxBusses>& busTexts,
-                    std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign,
+void ActivateBusses(const std::array<std::string, kMaxBusses>& busTexts, BusAssignTable& busAssign,
                     std::array<int, kMaxBusses>& busActive) {
   for (std::size_t bus = 0; bus < busTexts.size(); ++bus) {
     std::string_view rest = busTexts[bus];

@@ -7,9 +7,9 @@
 
 #include "app/arguments.h"
 #include "app/play_rec.h"
-#include "app/program_end.h"
 #include "app/settings_file.h"
 #include "audio/recording_marker.h"
+#include "core/program_end.h"
 #include "wave/text_file.h"
 #include "wave/wave_file.h"
 

@@ -2,8 +2,8 @@
 // channel and track counts and the configuration block.
 #pragma once
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "app/program_end.h"
 #include "audio/card_grant.h"
+#include "core/program_end.h"
 
 namespace tapeloom {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "audio/alsa_port.h"
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 
 namespace tapeloom {
 

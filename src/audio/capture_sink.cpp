@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "audio/metering.h"
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 #include "wave/sample_encoding.h"
 
 namespace tapeloom {

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/session_settings.h"
 #include "audio/block_ring.h"
 #include "audio/disk_worker.h"
 #include "audio/real_time_budget.h"
 #include "audio/run_events.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "audio/metering.h"
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 #include "wave/storage_guard.h"
 
 namespace tapeloom {

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/session_settings.h"
 #include "audio/capture_sink.h"
 #include "audio/pcm_port.h"
 #include "audio/play_source.h"
@@ -18,6 +17,7 @@
 #include "audio/run_display.h"
 #include "audio/run_events.h"
 #include "audio/transport_buffers.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 
@@ -26,13 +26,13 @@ struct CycleShape {
   bool plays = false;
   bool records = false;
   bool monitors = false;
-  std::int64_t start = 0;               // the position playback starts at (or the recording without it)
-  std::int64_t recordStart = 0;         // the take's first frame on the tracks' timeline
-  std::int64_t stop = 0;                // a run that neither records nor monitors ends once it has read past it
-  std::int64_t captureStart = 0;        // frames played before a run that plays starts capturing
-  std::int64_t captureSkip = 0;         // captured frames dropped before the take begins
-  std::array<int, kMaxTracks> shown{};  // the monitor: the inputs it shows
-  std::string device;                   // for the message of a card that is gone
+  std::int64_t start = 0;         // the position playback starts at (or the recording without it)
+  std::int64_t recordStart = 0;   // the take's first frame on the tracks' timeline
+  std::int64_t stop = 0;          // a run that neither records nor monitors ends once it has read past it
+  std::int64_t captureStart = 0;  // frames played before a run that plays starts capturing
+  std::int64_t captureSkip = 0;   // captured frames dropped before the take begins
+  TrackFlags shown{};             // the monitor: the inputs it shows
+  std::string device;             // for the message of a card that is gone
   std::uint32_t sr = 0;
 };
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 #include "wave/wave_header.h"
 
 namespace tapeloom {

@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/session_settings.h"
 #include "audio/block_ring.h"
+#include "core/session_settings.h"
 #include "wave/file_status.h"
 #include "wave/wave_file.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "audio/latency_probe.h"
-#include "time/time_base.h"
+#include "core/time_base.h"
 
 namespace tapeloom {
 namespace {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "time/safe_convert.h"
-#include "time/time_base.h"
+#include "core/safe_convert.h"
+#include "core/time_base.h"
 
 namespace tapeloom {
 namespace {

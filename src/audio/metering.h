@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

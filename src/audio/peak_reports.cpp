@@ -7,7 +7,7 @@
 
 namespace tapeloom {
 
-void PrintInputPeaks(const std::array<int, kMaxTracks>& peaks, const std::array<int, kMaxTracks>& armed, int inputs) {
+void PrintInputPeaks(const std::array<int, kMaxTracks>& peaks, const TrackFlags& armed, int inputs) {
   std::puts("\n\nInput Channel Peaks:");
   for (int k = 0; k < inputs && k < kMaxTracks; ++k) {
     const std::size_t ki = static_cast<std::size_t>(k);
@@ -16,8 +16,8 @@ void PrintInputPeaks(const std::array<int, kMaxTracks>& peaks, const std::array<
   }
 }
 
-void PrintOutputPeaks(int mix, const MixPeaks& peaks, const std::array<int, kMaxBusses>& busActive) {
-  if (mix == 2 || mix == 3) {
+void PrintOutputPeaks(MixMode mix, const MixPeaks& peaks, const std::array<int, kMaxBusses>& busActive) {
+  if (MixesIntoBusses(mix)) {
     std::printf("\nBus Peaks:\n");
     for (int b = 2; b <= kMaxBusses; ++b) {
       const std::size_t bi = static_cast<std::size_t>(b - 1);
@@ -31,7 +31,7 @@ void PrintOutputPeaks(int mix, const MixPeaks& peaks, const std::array<int, kMax
     ShowPeaks(peaks.busLeft[0], 1, PeakKind::Channel);
     ShowPeaks(peaks.busRight[0], 2, PeakKind::Channel);
     std::printf("\n");
-  } else if (mix == 1) {
+  } else if (mix == MixMode::kStereo) {
     std::puts("\nOutput Channel Peaks:");
     ShowPeaks(peaks.left, 1, PeakKind::Channel);
     ShowPeaks(peaks.right, 2, PeakKind::Channel);

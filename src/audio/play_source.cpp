@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 #include "wave/sample_encoding.h"
 
 namespace tapeloom {
@@ -79,9 +79,9 @@ void PlaylistSource::Prepare(unsigned char* block, std::int64_t position) {
     }
   }
   const std::span<unsigned char> span(block, blockBytes_);
-  if (mix_.mode == 1) {
+  if (mix_.mode == MixMode::kStereo) {
     mixer_.Mix(span, mix_.tracks, *mix_.flags, mix_.gains->left, mix_.gains->right, peaks_, (*mix_.busGain)[0]);
-  } else if (mix_.mode == 2 || mix_.mode == 3) {
+  } else if (MixesIntoBusses(mix_.mode)) {
     mixer_.MixMultiple(span, mix_.tracks, *mix_.flags, mix_.gains->left, mix_.gains->right, peaks_, *mix_.busActive,
                        *mix_.busAssign, mix_.busCount, *mix_.busGain, mix_.mode);
   }

@@ -9,11 +9,11 @@
 #include <span>
 #include <vector>
 
-#include "app/session_settings.h"
 #include "audio/block_ring.h"
 #include "audio/disk_worker.h"
 #include "audio/real_time_budget.h"
 #include "audio/run_events.h"
+#include "core/session_settings.h"
 #include "mix/gains.h"
 #include "mix/mix_engine.h"
 
@@ -39,10 +39,10 @@ class PlaySource {
 // How the playlist's blocks are mixed: the mix mode's engine call with the run's flags, gains
 // and busses, decided once.
 struct MixChoice {
-  int mode = 0;      // 0 direct, 1 all tracks to outputs 1 and 2, 2 busses to pairs, 3 busses into bus 1
+  MixMode mode = MixMode::kDirect;
   int tracks = 0;    // tracks 0..tracks-1 take part by their flags
   int busCount = 0;  // modes 2 and 3: the busses that reach the outputs
-  const std::array<int, kMaxTracks>* flags = nullptr;
+  const TrackFlags* flags = nullptr;
   const TrackGains* gains = nullptr;
   const std::array<int, kMaxBusses>* busActive = nullptr;
   const BusAssignTable* busAssign = nullptr;
@@ -51,7 +51,7 @@ struct MixChoice {
 
 // Tracks silent from the record start on: those a recording replaces.
 struct Punch {
-  const std::array<int, kMaxTracks>* replaced = nullptr;  // null: none
+  const TrackFlags* replaced = nullptr;  // null: none
   std::int64_t recordStart = 0;
 };
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "time/safe_convert.h"
-#include "time/time_base.h"
+#include "core/safe_convert.h"
+#include "core/time_base.h"
 #include "wave/wave_header.h"
 
 namespace tapeloom {

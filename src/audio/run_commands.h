@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "app/session_settings.h"
 #include "audio/transport_run.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

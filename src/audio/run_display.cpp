@@ -30,7 +30,7 @@ void RunDisplay::Show(std::int64_t position, bool meter) {
   peaks_.loudest = 0;
 }
 
-void RunDisplay::MonitorLine(const std::array<int, kMaxTracks>& shown) {
+void RunDisplay::MonitorLine(const TrackFlags& shown) {
   std::printf("\r");
   for (int k = 0; k < s_.inputs && k < kMaxTracks; ++k) {
     const std::size_t ki = static_cast<std::size_t>(k);

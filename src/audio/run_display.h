@@ -6,10 +6,10 @@
 
 #include <cstdint>
 
-#include "app/derived_values.h"
-#include "app/session_settings.h"
 #include "audio/capture_sink.h"
 #include "audio/metering.h"
+#include "core/derived_values.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 
@@ -33,7 +33,7 @@ class RunDisplay {
   // `meter` (the run records); the loudest value starts again.
   void Show(std::int64_t position, bool meter);
   // The input monitor's line: the held peak of each input shown.
-  void MonitorLine(const std::array<int, kMaxTracks>& shown);
+  void MonitorLine(const TrackFlags& shown);
 
  private:
   DisplaySettings s_;

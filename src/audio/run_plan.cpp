@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/time_base.h"
 #include "mix/gains.h"
-#include "time/time_base.h"
 #include "tracks/list_files.h"
 #include "wave/text_file.h"
 #include "wave/wave_readers.h"
@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::int64_t kSilentBlockFrames = 4096;  // every run that plays begins with a block of silence
 
-bool Any(const std::array<int, kMaxTracks>& flags) {
+bool Any(const TrackFlags& flags) {
   return std::any_of(flags.begin(), flags.end(), [](int flag) { return flag == 1; });
 }
 
@@ -30,7 +30,7 @@ class Planner {
     plan_.monitors = request_.monitors();
     plan_.recordStart = s_.e;
     if (request_.kind == RunKind::kCalibrate) return Calibration();
-    plan_.busCount = s_.mix == 2 ? s_.outputs / 2 : (s_.mix == 3 ? s_.ch / 2 : 0);
+    plan_.busCount = s_.mix == MixMode::kBusPairs ? s_.outputs / 2 : (s_.mix == MixMode::kMaster ? s_.ch / 2 : 0);
     RunListRequest lists{.plays = plan_.plays,
                          .records = plan_.records,
                          .monitor = plan_.monitors,
@@ -63,7 +63,7 @@ class Planner {
     }
     PrintTitles();
     if (s_.int_ == 1) PrintPoints();
-    if (s_.mix >= 1 && s_.mix <= 3) {
+    if (s_.mix == MixMode::kStereo || MixesIntoBusses(s_.mix)) {
       SetVolume(s_.p, s_.v, context_.gains.left, context_.gains.right, s_.ch, plan_.lists.activeTracks,
                 kTrackGainScale);
     }

@@ -30,7 +30,7 @@ struct RunPlan {
   std::array<SamplePosition, kMaxTracks> trackStartOffsets{};  // the play position of each file's first frame
   std::array<FileDescriptor, kMaxTracks> takeFiles;
   std::array<std::int32_t, kMaxTracks> takeDataOffsets{};
-  std::array<int, kMaxTracks> recording{};  // armed inputs whose take is open
+  TrackFlags recording{};  // armed inputs whose take is open
 
   std::int64_t start = 0;         // where playback (or the recording without it) starts
   std::int64_t stop = 0;          // a run that only plays ends once it has read past it

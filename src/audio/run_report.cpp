@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "time/time_base.h"
+#include "core/time_base.h"
 #include "wave/text_file.h"
 
 namespace tapeloom {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/session_settings.h"
 #include "audio/run_events.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

@@ -10,7 +10,7 @@
 #include "audio/block_ring.h"
 #include "audio/disk_buffers.h"
 #include "audio/disk_worker.h"
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 #include "tracks/list_files.h"
 #include "tracks/run_lists.h"
 #include "wave/file_creation.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "console/console_input.h"
+#include "core/console_input.h"
 
 namespace tapeloom {
 

@@ -11,7 +11,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 
 namespace tapeloom {
 namespace {

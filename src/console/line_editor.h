@@ -6,7 +6,7 @@
 // The prompt a command prints without a line end is held back from the terminal and drawn by
 // the editor instead, so that it appears once and survives a redraw of the line. The editor
 // installs no signal catcher of its own: its waits end on the session's signals, and the
-// console decides what each does (console/console_input.h).
+// console decides what each does (core/console_input.h).
 #pragma once
 
 #include <locale.h>
@@ -18,7 +18,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "console/console_input.h"
+#include "core/console_input.h"
 
 struct editline;
 struct history;

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "console/number_words.h"
+#include "core/number_words.h"
 
 namespace tapeloom {
 namespace {

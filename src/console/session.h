@@ -6,13 +6,13 @@
 #include <memory>
 #include <optional>
 
-#include "app/derived_values.h"
-#include "app/session_settings.h"
 #include "audio/metering.h"
 #include "audio/pcm_port.h"
 #include "audio/transport_buffers.h"
 #include "audio/transport_run.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/derived_values.h"
+#include "core/session_settings.h"
 #include "mix/gains.h"
 #include "mix/mix_engine.h"
 #include "takes/take_state.h"

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "console/number_words.h"
-#include "time/time_base.h"
+#include "core/number_words.h"
+#include "core/time_base.h"
 
 namespace tapeloom {
 namespace {

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "app/derived_values.h"
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/derived_values.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "time/time_base.h"
+#include "core/time_base.h"
+#include "time/transport_points.h"
 
 namespace tapeloom {
 namespace {
@@ -50,21 +51,6 @@ void ShowFullInMeasures(const SessionSettings& s) {
 }
 
 }  // namespace
-
-void ShowStatusLine(const SessionSettings& s) {
-  if (s.tmode == 1) {
-    const MusicalPosition in = Musical(s, s.i);
-    const MusicalPosition enter = Musical(s, s.e);
-    const MusicalPosition out = Musical(s, s.o);
-    const MusicalPosition mem = Musical(s, s.mem);
-    std::printf("Play: %i.%.2f   Rec: %i.%.2f   Stop: %i.%.2f   Mem: %i.%.2f\n", in.measure,
-                static_cast<double>(in.beat), enter.measure, static_cast<double>(enter.beat), out.measure,
-                static_cast<double>(out.beat), mem.measure, static_cast<double>(mem.beat));
-  } else {
-    std::printf("Play: %.2f   Rec: %.2f   Stop: %.2f   Mem: %.2f\n", Seconds(s, s.i), Seconds(s, s.e), Seconds(s, s.o),
-                Seconds(s, s.mem));
-  }
-}
 
 void ShowStatus(const SessionSettings& s) {
   if (s.int_ == 0) {

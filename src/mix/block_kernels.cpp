@@ -5,8 +5,8 @@
 
 #include <bit>
 
+#include "core/safe_convert.h"
 #include "mix/kernel_forms.h"
-#include "time/safe_convert.h"
 
 #if defined(TAPELOOM_NEON_KERNELS)
 #include <asm/hwcap.h>

@@ -3,11 +3,9 @@
 
 #include <array>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
-
-using BusAssignTable = std::array<std::array<int, kMaxTracks>, kMaxBusses>;  // [bus][track], 1 = feeds
 
 // Recomputes the active flags of busses 2..64 from their routing: active when at least one
 // track feeds the bus. Bus 1 is left as it is: its flag is only ever set (by assigning a

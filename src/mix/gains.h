@@ -5,7 +5,7 @@
 #include <array>
 #include <span>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

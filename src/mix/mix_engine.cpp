@@ -6,16 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/safe_convert.h"
 #include "mix/block_kernels.h"
-#include "time/safe_convert.h"
 
 namespace tapeloom {
 namespace {
 
 constexpr std::size_t kFrames = kMixBlockFrames;
 constexpr std::size_t kPart = kKernelFrames;
-constexpr int kMixModeBusses = 2;
-constexpr int kMixModeMaster = 3;
 
 // A gain that is not a finite number mutes rather than turning every sample into nonsense.
 float FiniteGain(float gain) { return std::isfinite(gain) ? gain : 0.0f; }
@@ -216,8 +214,8 @@ void MixEngine::MixMultiple(std::span<unsigned char> block, int n, std::span<con
                             std::span<const float, kMaxTracks> gainL, std::span<const float, kMaxTracks> gainR,
                             MixPeaks& peaks, std::span<const int, kMaxBusses> busActive,
                             const BusAssignTable& busAssign, int busCount, std::span<const float, kMaxBusses> busGain,
-                            int mix) {
-  if (mix != kMixModeBusses && mix != kMixModeMaster) return;
+                            MixMode mix) {
+  if (!MixesIntoBusses(mix)) return;
   Work& w = *work_;
   w.StartBlock(block, n, playFlags, gainL, gainR);
   const auto busses = static_cast<std::size_t>(std::clamp(busCount, 0, kMaxBusses));
@@ -225,15 +223,15 @@ void MixEngine::MixMultiple(std::span<unsigned char> block, int n, std::span<con
   // The busses that reach the outputs; in mode 3 the master comes last, after the busses
   // that feed it. Busses that reach no output are not mixed at all.
   std::size_t planned = 0;
-  for (std::size_t b = (mix == kMixModeMaster ? 1 : 0); b < busses; ++b) {
+  for (std::size_t b = (mix == MixMode::kMaster ? 1 : 0); b < busses; ++b) {
     if (busActive[b] == 1) w.busOrder[planned++] = static_cast<int>(b);
   }
-  if (mix == kMixModeMaster) w.busOrder[planned++] = 0;
+  if (mix == MixMode::kMaster) w.busOrder[planned++] = 0;
   w.Route(planned, busAssign);
 
   for (std::size_t start = 0; start < kFrames; start += kPart) {
     w.StartPart(start);
-    if (mix == kMixModeBusses) {
+    if (mix == MixMode::kBusPairs) {
       w.MixBusses(planned, busGain, peaks);
     } else {
       w.MixIntoMaster(planned, busGain, peaks);

@@ -18,7 +18,7 @@
 #include <memory>
 #include <span>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 #include "mix/busses.h"
 #include "mix/mix_block.h"
 
@@ -45,7 +45,7 @@ class MixEngine {
   void MixMultiple(std::span<unsigned char> block, int n, std::span<const int, kMaxTracks> playFlags,
                    std::span<const float, kMaxTracks> gainL, std::span<const float, kMaxTracks> gainR, MixPeaks& peaks,
                    std::span<const int, kMaxBusses> busActive, const BusAssignTable& busAssign, int busCount,
-                   std::span<const float, kMaxBusses> busGain, int mix);
+                   std::span<const float, kMaxBusses> busGain, MixMode mix);
 
  private:
   struct Work;

@@ -15,8 +15,8 @@
 #include "audio/play_source.h"
 #include "audio/real_time_budget.h"
 #include "audio/run_events.h"
-#include "console/session_signals.h"
-#include "time/time_base.h"
+#include "core/session_signals.h"
+#include "core/time_base.h"
 #include "tracks/list_files.h"
 #include "wave/file_creation.h"
 #include "wave/file_status.h"
@@ -29,7 +29,6 @@ namespace tapeloom {
 namespace {
 
 constexpr int kBits = 24;
-constexpr int kMixModeMaster = 3;
 
 // Blocks mixed before the outputs are written, in one long write each.
 constexpr std::int64_t kStagedBlocks = 16;
@@ -68,8 +67,8 @@ void PrintNotWritten(const char* why, const std::vector<std::string>& names) {
 
 // The export's report: mode 3 shows the busses that feed the master and the master as the
 // outputs; every other mode mixes as mode 1 and shows its two outputs.
-void PrintExportPeaks(int mix, const MixPeaks& peaks, const std::array<int, kMaxBusses>& busActive) {
-  if (mix == kMixModeMaster) {
+void PrintExportPeaks(MixMode mix, const MixPeaks& peaks, const std::array<int, kMaxBusses>& busActive) {
+  if (mix == MixMode::kMaster) {
     std::puts("\n\nBus Peaks:");
     for (int n = 2; n <= kMaxBusses; ++n) {
       const auto b = static_cast<std::size_t>(n - 1);
@@ -153,7 +152,7 @@ class Render {
     worker.Start();
     RealTimeBudget unpaced = RealTimeBudget::Unpaced();
     RunEvents events;
-    const MixChoice mix{.mode = s_.mix == kMixModeMaster ? kMixModeMaster : 1,
+    const MixChoice mix{.mode = s_.mix == MixMode::kMaster ? MixMode::kMaster : MixMode::kStereo,
                         .tracks = static_cast<int>(tracks_),
                         .busCount = static_cast<int>(tracks_) / 2,
                         .flags = &plan_.flags,
@@ -375,7 +374,7 @@ void ExportCommand(SessionSettings& s, ConsoleInput& input, MixEngine& mixer, Tr
   std::puts("Enter mix filename");
   plan.baseName = input.ReadWord();
   // Through the busses only tracks routed to one are heard; the others are not even opened.
-  if (s.mix == kMixModeMaster) VerifyChannels(s.busAssign, plan.flags);
+  if (s.mix == MixMode::kMaster) VerifyChannels(s.busAssign, plan.flags);
 
   MixPeaks peaks;
   if (ExportMix(plan, s, mixer, gains, peaks) != ExportOutcome::kDone) return;

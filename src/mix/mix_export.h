@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 #include "mix/gains.h"
 #include "mix/mix_block.h"
 #include "mix/mix_engine.h"
@@ -31,7 +31,7 @@ struct ExportPlan {
   ExportKind kind = ExportKind::kInterleaved;
   std::string baseName;                                 // "mix" gives mix.wav, or mix_L.wav and mix_R.wav
   std::vector<std::string> entries;                     // the playlist's lines for tracks 1..ch, skip lines included
-  std::array<int, kMaxTracks> flags{};                  // 1: the track takes part
+  TrackFlags flags{};                                   // 1: the track takes part
   std::array<WaveAttributes, kMaxTracks> attributes{};  // of each flagged track
   SamplePosition start = 0;
   std::int64_t length = 0;  // frames, at least 1

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string_view>
 
-#include "console/number_words.h"
-#include "console/status_display.h"
+#include "core/number_words.h"
 #include "mix/busses.h"
 #include "mix/gains.h"
+#include "time/transport_points.h"
 #include "wave/text_file.h"
 
 namespace tapeloom {
@@ -134,9 +134,9 @@ void ShowMixer(const SessionSettings& s) {
                   static_cast<double>(s.v[k]), static_cast<double>(s.p[k]));
     }
     std::puts("");
-    if (s.mix == 1) {
+    if (s.mix == MixMode::kStereo) {
       std::printf("Master\t  %4.2f dB\n", static_cast<double>(s.busvl[0]));
-    } else if (s.mix == 2 || s.mix == 3) {
+    } else if (MixesIntoBusses(s.mix)) {
       for (std::size_t b = 0; b < s.busvl.size(); ++b) {
         if (s.busvl[b] != 0.0f)
           std::printf("Bus %i\t  %4.2f dB\n", static_cast<int>(b + 1), static_cast<double>(s.busvl[b]));
@@ -176,20 +176,21 @@ void MixerConsoleWord(SessionSettings& s, ConsoleInput& input, std::string& word
 }
 
 void MixModeMenu(SessionSettings& s, ConsoleInput& input) {
-  std::printf("\nCurrently using mixmode [%i]:\n", s.mix);
-  const bool known = s.mix >= 0 && s.mix <= 3;
+  const int current = static_cast<int>(s.mix);
+  std::printf("\nCurrently using mixmode [%i]:\n", current);
+  const bool known = current >= 0 && current <= 3;
   if (known) {
-    std::puts(kCurrentMode[static_cast<std::size_t>(s.mix)]);
+    std::puts(kCurrentMode[static_cast<std::size_t>(current)]);
   }
   for (int mode = 0; mode <= 3; ++mode) {
-    if (!known || mode != s.mix) std::puts(kModeChoice[static_cast<std::size_t>(mode)]);
+    if (!known || mode != current) std::puts(kModeChoice[static_cast<std::size_t>(mode)]);
   }
   std::puts("");
   std::puts("Select a mix mode");
   for (;;) {
     const std::string choice = input.ReadWord();
     if (choice.size() == 1 && choice[0] >= '0' && choice[0] <= '3') {
-      s.mix = choice[0] - '0';
+      s.mix = static_cast<MixMode>(choice[0] - '0');
       return;
     }
   }

@@ -63,7 +63,7 @@ std::string StampedName(std::string_view name, long value) {
   return stamped;
 }
 
-void STAMP_FILES(int count, std::string_view list, long value, const std::array<int, kMaxTracks>& flags) {
+void STAMP_FILES(int count, std::string_view list, long value, const TrackFlags& flags) {
   const std::vector<std::string> lines = SplitList(list);
   for (std::size_t i = 0; i < Lines(count) && i < lines.size(); ++i) {
     if (flags[i] != 1 || IsSkipLine(lines[i])) continue;
@@ -153,7 +153,7 @@ void REMOVE_FILES(int count, std::string_view list) {
 }
 
 void APPEND_NAMES(int count, std::string_view takeList, std::string_view baseList, std::string characters,
-                  const std::array<int, kMaxTracks>& flags, ConsoleInput& input) {
+                  const TrackFlags& flags, ConsoleInput& input) {
   const std::vector<std::string> takes = SplitList(takeList);
   const std::vector<std::string> bases = SplitList(baseList);
   bool overwriteAll = false;

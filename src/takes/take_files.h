@@ -25,8 +25,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 #include "wave/file_creation.h"
 
 namespace tapeloom {
@@ -44,7 +44,7 @@ std::string StampedName(std::string_view name, long value);
 
 // For each i below count whose flag is 1: renames line i to its StampedName. A file of that
 // name is never replaced: the rename is refused with its message and the file keeps its name.
-void STAMP_FILES(int count, std::string_view list, long value, const std::array<int, kMaxTracks>& flags);
+void STAMP_FILES(int count, std::string_view list, long value, const TrackFlags& flags);
 
 // Puts frames frames of silence in front of the samples of a mono 24-bit take and gives the
 // padded file the name destination, keeping the whole header (whatever chunks it holds) and
@@ -88,6 +88,6 @@ void REMOVE_FILES(int count, std::string_view list);
 // there when asked about is never replaced: one that appeared since refuses the rename. Throws InputEnded when
 // the input ends during the dialogue; the takes not yet renamed keep their names.
 void APPEND_NAMES(int count, std::string_view takeList, std::string_view baseList, std::string characters,
-                  const std::array<int, kMaxTracks>& flags, ConsoleInput& input);
+                  const TrackFlags& flags, ConsoleInput& input);
 
 }  // namespace tapeloom

@@ -98,7 +98,7 @@ class TakeMenu {
       if (word == "awp") {
         std::puts("Enter characters to append with.");
         const std::string characters = input_.ReadWord();
-        std::array<int, kMaxTracks> padded = takes_.recorded;
+        TrackFlags padded = takes_.recorded;
         ForEachRecorded([&](const std::string& take, const std::string&) {
           if (!PAD_FILE(take, recordStart_)) padded[static_cast<std::size_t>(channel_)] = 0;  // keeps its name
         });
@@ -179,7 +179,7 @@ class TakeMenu {
   // "ins" and "cin": each take goes into its record list file at the record start. A take is
   // deleted only once it is in place and on the disk; one whose insertion failed stays.
   void Insert(bool backUpFirst) {
-    std::array<int, kMaxTracks> settled{};
+    TrackFlags settled{};
     if (backUpFirst) {
       ForEachRecorded([&](const std::string&, const std::string& target) {
         // Without the backup the user asked for, an existing file is not changed.

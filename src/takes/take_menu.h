@@ -4,9 +4,9 @@
 // automatically, or auditions them first.
 #pragma once
 
-#include "app/session_settings.h"
-#include "audio/transport_run.h"
-#include "console/console_input.h"
+#include "audio/run_request.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 #include "takes/take_state.h"
 
 namespace tapeloom {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 #include "takes/take_state.h"
 #include "wave/file_status.h"
 
@@ -17,7 +17,7 @@ namespace tapeloom {
 
 struct NamingPass {
   int inputs = 0;
-  const std::array<int, kMaxTracks>* armed = nullptr;
+  const TrackFlags* armed = nullptr;
   SamplePosition recordStart = 0;
   std::uint32_t sr = 0;
   bool takeNameMode = false;

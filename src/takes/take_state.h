@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 #include "wave/file_status.h"
 
 namespace tapeloom {
@@ -17,9 +17,9 @@ struct TakeState {
   bool takeNameMode = false;
   std::string takeName;
 
-  std::string takeList;                    // one line per input channel: the take's name, or "-"
-  std::string recordListText;              // the record list as the last recording read it
-  std::array<int, kMaxTracks> recorded{};  // inputs whose take was written
+  std::string takeList;        // one line per input channel: the take's name, or "-"
+  std::string recordListText;  // the record list as the last recording read it
+  TrackFlags recorded{};       // inputs whose take was written
   // Inputs whose take lost audio to a failed write: the system's reason. Such a take keeps
   // what was written under its own name and is never put in place of another file.
   std::array<FileStatus, kMaxTracks> writeFailures;

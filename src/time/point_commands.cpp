@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "console/number_words.h"
-#include "time/time_base.h"
+#include "core/number_words.h"
+#include "core/time_base.h"
 #include "time/transport_points.h"
 #include "tracks/list_files.h"
 #include "wave/wave_readers.h"

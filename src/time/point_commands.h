@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "time/time_base.h"
+#include "core/time_base.h"
 #include "time/transport_points.h"
 
 namespace tapeloom {

@@ -1,9 +1,10 @@
 #include "time/transport_points.h"
 
 #include <algorithm>
+#include <cstdio>
 
-#include "console/number_words.h"
-#include "time/time_base.h"
+#include "core/number_words.h"
+#include "core/time_base.h"
 
 namespace tapeloom {
 SamplePosition* PointByLetter(SessionSettings& s, char letter) {
@@ -110,6 +111,23 @@ bool NudgePoints(SessionSettings& s, std::string_view word, SamplePosition step,
     return false;
   }
   return true;
+}
+
+void ShowStatusLine(const SessionSettings& s) {
+  const auto seconds = [&s](SamplePosition at) { return static_cast<double>(PositionToSeconds(at, s.sr)); };
+  const auto musical = [&s](SamplePosition at) { return SampleToMeasures(s.sig, s.tempo, at, s.sr); };
+  if (s.tmode == 1) {
+    const MusicalPosition in = musical(s.i);
+    const MusicalPosition enter = musical(s.e);
+    const MusicalPosition out = musical(s.o);
+    const MusicalPosition mem = musical(s.mem);
+    std::printf("Play: %i.%.2f   Rec: %i.%.2f   Stop: %i.%.2f   Mem: %i.%.2f\n", in.measure,
+                static_cast<double>(in.beat), enter.measure, static_cast<double>(enter.beat), out.measure,
+                static_cast<double>(out.beat), mem.measure, static_cast<double>(mem.beat));
+  } else {
+    std::printf("Play: %.2f   Rec: %.2f   Stop: %.2f   Mem: %.2f\n", seconds(s.i), seconds(s.e), seconds(s.o),
+                seconds(s.mem));
+  }
 }
 
 }  // namespace tapeloom

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string_view>
 
-#include "app/session_settings.h"
-#include "time/time_base.h"
+#include "core/session_settings.h"
+#include "core/time_base.h"
 
 namespace tapeloom {
 
@@ -44,5 +44,9 @@ void JumpBack(SessionSettings& s, int period);
 
 // n, b, no, bo, ne, be, N, B. Returns false for a word that is no nudge.
 bool NudgePoints(SessionSettings& s, std::string_view word, SamplePosition step, int period);
+
+// The four points in one line ("Play: ...   Rec: ...   Stop: ...   Mem: ..."), in seconds or in
+// measure.beat: the short status line, which the mixer view shows too.
+void ShowStatusLine(const SessionSettings& s);
 
 }  // namespace tapeloom

@@ -8,8 +8,7 @@ std::string GET_FILENAME(std::string_view listText, int n) {
   return entries[static_cast<std::size_t>(n)];
 }
 
-std::string Hybridize(std::string_view playListText, std::string_view takeListText,
-                      const std::array<int, kMaxTracks>& armed, int n) {
+std::string Hybridize(std::string_view playListText, std::string_view takeListText, const TrackFlags& armed, int n) {
   const std::vector<std::string> plays = SplitList(playListText);
   const std::vector<std::string> takes = SplitList(takeListText);
   auto lineOr = [](const std::vector<std::string>& list, std::size_t k) -> std::string {
@@ -27,8 +26,7 @@ std::string Hybridize(std::string_view playListText, std::string_view takeListTe
   return out;
 }
 
-void VerifyChannels(const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign,
-                    std::array<int, kMaxTracks>& trackFlags) {
+void VerifyChannels(const BusAssignTable& busAssign, TrackFlags& trackFlags) {
   for (std::size_t t = 0; t < trackFlags.size(); ++t) {
     bool routed = false;
     for (const auto& bus : busAssign) routed = routed || bus[t] == 1;

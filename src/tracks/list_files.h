@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 #include "wave/text_file.h"  // SplitList
 
 namespace tapeloom {
@@ -22,11 +22,9 @@ std::string GET_FILENAME(std::string_view listText, int n);
 
 // The playlist used to audition new takes: for each track below n, the take of an armed input
 // or the playlist's own file ("-" where that list has no line).
-std::string Hybridize(std::string_view playListText, std::string_view takeListText,
-                      const std::array<int, kMaxTracks>& armed, int n);
+std::string Hybridize(std::string_view playListText, std::string_view takeListText, const TrackFlags& armed, int n);
 
 // Clears the flag of every track that feeds no bus.
-void VerifyChannels(const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign,
-                    std::array<int, kMaxTracks>& trackFlags);
+void VerifyChannels(const BusAssignTable& busAssign, TrackFlags& trackFlags);
 
 }  // namespace tapeloom

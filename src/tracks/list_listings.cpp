@@ -12,20 +12,20 @@ namespace {
 
 constexpr const char* kDashes = "-------------------------";
 
-void PrintDestination(int t, int outputs, const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign,
-                      int mixMode, const std::array<int, kMaxBusses>& busActive) {
+void PrintDestination(int t, int outputs, const BusAssignTable& busAssign, MixMode mixMode,
+                      const std::array<int, kMaxBusses>& busActive) {
   const int track = t + 1;
   const bool onInterface = t < outputs;
   const std::size_t ti = static_cast<std::size_t>(t);
   switch (mixMode) {
-    case 0:
+    case MixMode::kDirect:
       if (onInterface) {
         std::printf("Out %i", track);
       } else {
         std::printf("Out (%i)", track);
       }
       break;
-    case 1:
+    case MixMode::kStereo:
       std::printf("Out 1 2");
       if (t >= 2) {
         if (onInterface) {
@@ -35,7 +35,7 @@ void PrintDestination(int t, int outputs, const std::array<std::array<int, kMaxT
         }
       }
       break;
-    case 2:
+    case MixMode::kBusPairs:
       std::printf("Out ");
       for (int b = 1; b <= kMaxBusses; ++b) {
         const std::size_t bi = static_cast<std::size_t>(b - 1);
@@ -56,7 +56,7 @@ void PrintDestination(int t, int outputs, const std::array<std::array<int, kMaxT
         }
       }
       break;
-    case 3:
+    case MixMode::kMaster:
       if (busAssign[0][ti] == 1) std::printf("Out 1 2 ");
       for (int b = 2; b <= kMaxBusses; ++b) {
         if (busAssign[static_cast<std::size_t>(b - 1)][ti] == 1) std::printf("Bus %i -> Out 1 2 ", b);
@@ -85,10 +85,9 @@ int REC_ARM_CHECK(int inputs, char skipChar, const std::string& recordListPath) 
   return 1;
 }
 
-int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int, kMaxTracks>& solo,
-                   const std::string& playListPath,
-                   const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign, int mixMode,
-                   const std::array<int, kMaxBusses>& busActive, std::uint32_t sessionRate) {
+int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const TrackFlags& solo, const std::string& playListPath,
+                   const BusAssignTable& busAssign, MixMode mixMode, const std::array<int, kMaxBusses>& busActive,
+                   std::uint32_t sessionRate) {
   std::string text;
   if (!ReadWholeFile(playListPath, text).ok()) {
     std::printf("Playlist file called %s was not found!\n", playListPath.c_str());

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 
@@ -16,10 +16,9 @@ int REC_ARM_CHECK(int inputs, char skipChar, const std::string& recordListPath);
 // The playlist: every track's file (its first 12 characters), solo state and destination in
 // the mix mode, outputs beyond the interface in parentheses; under a track whose file is at
 // another rate than sessionRate, a line saying so. Returns 0 when it cannot be read.
-int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const std::array<int, kMaxTracks>& solo,
-                   const std::string& playListPath,
-                   const std::array<std::array<int, kMaxTracks>, kMaxBusses>& busAssign, int mixMode,
-                   const std::array<int, kMaxBusses>& busActive, std::uint32_t sessionRate);
+int PLAY_ARM_CHECK(int tracks, int outputs, char skipChar, const TrackFlags& solo, const std::string& playListPath,
+                   const BusAssignTable& busAssign, MixMode mixMode, const std::array<int, kMaxBusses>& busActive,
+                   std::uint32_t sessionRate);
 
 // "lr" or "lp", then "Enter 'c' to continue" until "c", which is left in the word.
 void ListListingCommand(const SessionSettings& s, ConsoleInput& input, std::string& word);

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "app/session_settings.h"
-#include "console/console_input.h"
+#include "core/console_input.h"
+#include "core/session_settings.h"
 #include "wave/wave_layout.h"
 
 namespace tapeloom {
@@ -25,9 +25,9 @@ struct RunListRequest {
 struct RunLists {
   std::string playText;    // the playlist in use, as read
   std::string recordText;  // the record list in use, as read
-  std::array<int, kMaxTracks> activeTracks{};
-  std::array<int, kMaxTracks> armedInputs{};
-  std::array<int, kMaxTracks> replacedTracks{};
+  TrackFlags activeTracks{};
+  TrackFlags armedInputs{};
+  TrackFlags replacedTracks{};
   std::array<WaveAttributes, kMaxTracks> attributes{};  // of each active track
 };
 

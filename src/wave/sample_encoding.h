@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "time/safe_convert.h"
+#include "core/safe_convert.h"
 #include "wave/byte_order.h"
 
 namespace tapeloom {

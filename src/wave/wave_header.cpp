@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "app/program_end.h"
+#include "core/program_end.h"
 #include "wave/byte_order.h"
 #include "wave/file_creation.h"
 #include "wave/wave_file.h"

@@ -14,7 +14,7 @@
 #include <optional>
 #include <span>
 
-#include "app/session_settings.h"
+#include "core/sample_position.h"
 
 namespace tapeloom {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/session_settings.h"
+#include "core/sample_position.h"
 #include "wave/wave_layout.h"
 
 namespace tapeloom {

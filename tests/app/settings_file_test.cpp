@@ -39,7 +39,7 @@ TEST(SettingsReader, ScalarKeysAndTheirRules) {
   EXPECT_FLOAT_EQ(s.xfade, 12.5f);
   EXPECT_EQ(s.mem, 77);
   EXPECT_EQ(s.odcomp, 2);
-  EXPECT_EQ(s.mix, 3);
+  EXPECT_EQ(s.mix, MixMode::kMaster);
   EXPECT_EQ(s.meter, -60);
   EXPECT_EQ(s.tmode, 1);
   EXPECT_FLOAT_EQ(s.tempo, 93.5f);
@@ -55,13 +55,13 @@ TEST(SettingsReader, WordsThatOnlySomeValuesChange) {
   EXPECT_EQ(s.peak, 1);
   EXPECT_EQ(s.int_, 1);
   EXPECT_EQ(s.tmode, 0);
-  EXPECT_EQ(s.mix, 0);
+  EXPECT_EQ(s.mix, MixMode::kDirect);
   EXPECT_FLOAT_EQ(s.aud, 0.0f);
 
   s = Read("clock\thc\nclock\tbogus\n");
   EXPECT_EQ(s.clock, 0) << "an unknown clock word leaves the field as it was";
   s = Read("mix\t-1\ntmode\t-1\n");
-  EXPECT_EQ(s.mix, 0);
+  EXPECT_EQ(s.mix, MixMode::kDirect);
   EXPECT_EQ(s.tmode, 0);
 }
 
@@ -343,7 +343,7 @@ SessionSettings FullSession() {
   s.aud = 1.5f;
   s.xfade = 20.0f;
   s.odcomp = 6;
-  s.mix = 2;
+  s.mix = MixMode::kBusPairs;
   s.meter = -90;
   s.tmode = 1;
   s.tempo = 140.25f;

@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "app/program_end.h"
 #include "app/startup.h"
+#include "core/program_end.h"
 #include "support/typed_input.h"
 
 namespace tapeloom {

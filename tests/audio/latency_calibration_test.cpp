@@ -8,10 +8,10 @@
 
 #include "audio/latency_probe.h"
 #include "audio/test_ports.h"
-#include "console/session_signals.h"
+#include "core/session_signals.h"
+#include "core/time_base.h"
 #include "support/run_bench.h"
 #include "support/wave_builder.h"
-#include "time/time_base.h"
 
 namespace tapeloom::test {
 namespace {

@@ -142,15 +142,15 @@ TEST(PeakReports, OutputsByMixMode) {
   peaks.busLeft[2] = 1;
   std::array<int, kMaxBusses> active{};
   active[0] = active[2] = active[5] = 1;
-  EXPECT_EQ(Printed([&] { PrintOutputPeaks(0, peaks, active); }), "\nOutput Channel Peaks:\n\n");
-  EXPECT_EQ(Printed([&] { PrintOutputPeaks(1, peaks, active); }),
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(MixMode::kDirect, peaks, active); }), "\nOutput Channel Peaks:\n\n");
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(MixMode::kStereo, peaks, active); }),
             "\nOutput Channel Peaks:\nchannel 1: -0.00 dBFS WARNING!\nchannel 2: -144 dBFS\n\n");
   const std::string busses =
       "\nBus Peaks:\nBus 3 L: -138.47 dBFS\nBus 3 R: -144 dBFS\nBus 6 L: -144 dBFS\n"
       "Bus 6 R: -144 dBFS\n\n\nOutput Channel Peaks:\nchannel 1: -6.02 dBFS\n"
       "channel 2: 0.61 dBFS OVER!! \n\n";
-  EXPECT_EQ(Printed([&] { PrintOutputPeaks(2, peaks, active); }), busses);
-  EXPECT_EQ(Printed([&] { PrintOutputPeaks(3, peaks, active); }), busses);
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(MixMode::kBusPairs, peaks, active); }), busses);
+  EXPECT_EQ(Printed([&] { PrintOutputPeaks(MixMode::kMaster, peaks, active); }), busses);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "audio/pcm_port.h"
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 
 namespace tapeloom::test {
 

@@ -12,7 +12,7 @@
 #include <cerrno>
 
 #include "audio/test_ports.h"
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 #include "support/file_faults.h"
 #include "support/run_bench.h"
 #include "support/wave_builder.h"

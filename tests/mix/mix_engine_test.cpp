@@ -26,7 +26,7 @@ void MixBlock(MixEngine& engine, Block& block, const MixSetup& s, MixPeaks& peak
     engine.Mix(block, s.n, s.play, s.gainL, s.gainR, peaks, s.busGain[0]);
   } else {
     engine.MixMultiple(block, s.n, s.play, s.gainL, s.gainR, peaks, s.busActive, s.busAssign, s.busCount, s.busGain,
-                       s.mix);
+                       static_cast<MixMode>(s.mix));
   }
 }
 
@@ -135,7 +135,7 @@ TEST(MixModeTwo, RoutesTracksToBusPairs) {
     Block again = MakeBlock(8);
     for (int region = 0; region < 3; ++region) SetSample(again, region, 0, 11);
     engine.MixMultiple(again, s.n, s.play, s.gainL, s.gainR, peaks, s.busActive, s.busAssign, s.busCount, s.busGain,
-                       mode);
+                       static_cast<MixMode>(mode));
     EXPECT_EQ(SampleAt(again, 0, 0), 11) << "mode " << mode;
     EXPECT_EQ(SampleAt(again, 2, 0), mode == 2 ? (11 * 256 + 11 * 1024) / 512 : 11) << "mode " << mode;
   }

@@ -177,7 +177,7 @@ class ExportTest : public test::InTempDir {
     settings = SessionSettings{};
     settings.sr = 48000;
     settings.ch = c.ch;
-    settings.mix = c.mode;
+    settings.mix = static_cast<MixMode>(c.mode);
     settings.i = c.in;
     settings.o = c.out;
     std::string playlist;
@@ -260,7 +260,7 @@ TEST_F(ExportTest, PrintsItsTextsInOrder) {
   test::WriteWave("a.wav", {0, 0, 8388607, -5});
   dir.Write("play.txt", "a.wav\n-\n");
   settings.ch = 2;
-  settings.mix = 1;
+  settings.mix = MixMode::kStereo;
   settings.o = 10000;
   settings.v = {12.0f, 20.0f};
   settings.p[0] = -100.0f;

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/derived_values.h"
 #include "audio/transport_run.h"
+#include "core/derived_values.h"
 #include "support/temp_dir.h"
 #include "support/typed_input.h"
 

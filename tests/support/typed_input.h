@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "console/console_input.h"
+#include "core/console_input.h"
 
 namespace tapeloom::test {
 

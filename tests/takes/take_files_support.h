@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_end.h"
+#include "core/program_end.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 #include "support/wave_builder.h"

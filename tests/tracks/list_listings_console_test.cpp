@@ -91,7 +91,7 @@ TEST(Listings, MissingFiles) {
   std::array<int, kMaxTracks> solo{};
   std::array<std::array<int, kMaxTracks>, kMaxBusses> assign{};
   std::array<int, kMaxBusses> active{};
-  EXPECT_EQ(PLAY_ARM_CHECK(2, 2, '-', solo, path, assign, 0, active, 48000), 0);
+  EXPECT_EQ(PLAY_ARM_CHECK(2, 2, '-', solo, path, assign, MixMode::kDirect, active, 48000), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Playlist file called " + path + " was not found!\n");
 }
 

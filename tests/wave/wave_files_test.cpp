@@ -11,7 +11,7 @@
 #include <fstream>
 #include <optional>
 
-#include "app/program_end.h"
+#include "core/program_end.h"
 #include "support/temp_dir.h"
 #include "support/wave_builder.h"
 #include "wave/text_file.h"

@@ -7,10 +7,9 @@
 #include <cstdint>
 #include <string>
 
-namespace tapeloom {
+#include "core/sample_position.h"
 
-// A count of sample frames from the start of the files.
-using SamplePosition = std::int32_t;
+namespace tapeloom {
 
 inline constexpr int kMaxTracks = 256;  // tracks, and input and output channels
 inline constexpr int kMaxBusses = 64;
@@ -39,6 +38,25 @@ inline constexpr std::uint32_t kMaxSampleRate = 384000;
 
 // Field names are the param.txt keys. Names are held whole (std::string): a file name cut to a
 // fixed width could open or overwrite another file.
+// How playback and the export route the tracks (the setting "mix").
+enum class MixMode : int {
+  kDirect = 0,    // each track to its own output
+  kStereo = 1,    // every track to outputs 1 and 2, by its volume and pan
+  kBusPairs = 2,  // tracks into busses, each bus to its pair of outputs
+  kMaster = 3,    // tracks into busses, the busses into bus 1, the master on outputs 1 and 2
+};
+
+// Modes 2 and 3 route through the busses.
+constexpr bool MixesIntoBusses(MixMode mode) { return mode == MixMode::kBusPairs || mode == MixMode::kMaster; }
+
+// One flag per track or channel, 1 where it holds (the track plays, is soloed, is replaced; the
+// input is armed, was recorded). Ints, not bools: list files and param.txt write them as numbers,
+// and a track list keeps the wave reader's code (0, 2, 3) where a track cannot play.
+using TrackFlags = std::array<int, kMaxTracks>;
+
+// Which tracks feed which bus: [bus][track], 1 = feeds.
+using BusAssignTable = std::array<TrackFlags, kMaxBusses>;
+
 struct SessionSettings {
   int ch = -1;       // maximum number of tracks; -1 until start-up resolves it
   int inputs = -1;   // interface input channels; -1 until resolved
@@ -59,23 +77,23 @@ struct SessionSettings {
   float xfade = 0.0f;      // crossfade, milliseconds
   int odcomp = 4;          // output delay compensation, device periods
   int latcomp = 0;         // the card's own latency, frames, as "cal" measured it; signed
-  int mix = 0;             // mix mode 0..3
-  int meter = -30;         // floor of the meter range, dB; 0 = meter off
-  int tmode = 0;           // 0 seconds, 1 measure.beat
-  float tempo = 120.0f;    // beats per minute
-  int sig = 4;             // beats per measure
-  int safe = 0;            // safety mode for replacing files
+  MixMode mix = MixMode::kDirect;
+  int meter = -30;       // floor of the meter range, dB; 0 = meter off
+  int tmode = 0;         // 0 seconds, 1 measure.beat
+  float tempo = 120.0f;  // beats per minute
+  int sig = 4;           // beats per measure
+  int safe = 0;          // safety mode for replacing files
 
-  std::array<float, kMaxTracks> v{};   // volume, dB
-  std::array<float, kMaxTracks> p{};   // pan, -100..100
-  std::array<int, kMaxTracks> solo{};  // 1 = soloed
+  std::array<float, kMaxTracks> v{};  // volume, dB
+  std::array<float, kMaxTracks> p{};  // pan, -100..100
+  TrackFlags solo{};                  // 1 = soloed
   std::array<TimeRange, kRangeSlots> range{};
   std::array<LocatePoint, kLocateSlots> loc{};
   std::array<std::string, kListSlots> play{"play.txt"};   // slot 1 (index 0) is the playlist in use
   std::array<std::string, kListSlots> rec{"record.txt"};  // slot 1 is the record list in use
   std::array<int, kMaxBusses> busActive{};
-  std::array<std::array<int, kMaxTracks>, kMaxBusses> busAssign{};  // [bus][track]
-  std::array<float, kMaxBusses> busvl{};                            // bus level, dB
+  BusAssignTable busAssign{};
+  std::array<float, kMaxBusses> busvl{};  // bus level, dB
   std::array<float, kMaxBusses> busGain = [] {
     std::array<float, kMaxBusses> gains{};
     gains.fill(1.0f);

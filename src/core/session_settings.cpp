@@ -1,4 +1,4 @@
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

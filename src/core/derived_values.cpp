@@ -1,7 +1,7 @@
-#include "app/derived_values.h"
+#include "core/derived_values.h"
 
-#include "time/safe_convert.h"
-#include "time/time_base.h"
+#include "core/safe_convert.h"
+#include "core/time_base.h"
 
 namespace tapeloom {
 

@@ -1,4 +1,4 @@
-#include "console/number_words.h"
+#include "core/number_words.h"
 
 #include <climits>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "console/session_signals.h"
+#include "core/session_signals.h"
 
 #include <poll.h>
 #include <signal.h>

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "console/console_input.h"
-#include "console/number_words.h"
+#include "core/console_input.h"
+#include "core/number_words.h"
 #include "support/typed_input.h"
 
 namespace tapeloom {

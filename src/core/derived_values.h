@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

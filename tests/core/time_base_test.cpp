@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "time/time_base.h"
+#include "core/time_base.h"
 
 namespace tapeloom {
 namespace {

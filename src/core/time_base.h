@@ -6,7 +6,7 @@
 #include <ctime>
 #include <string>
 
-#include "app/session_settings.h"
+#include "core/session_settings.h"
 
 namespace tapeloom {
 

@@ -1,4 +1,4 @@
-#include "console/console_input.h"
+#include "core/console_input.h"
 
 #include <unistd.h>
 
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <csignal>
 
-#include "console/number_words.h"
-#include "console/session_signals.h"
+#include "core/number_words.h"
+#include "core/session_signals.h"
 
 namespace tapeloom {
 

@@ -1,11 +1,11 @@
-#include "time/time_base.h"
+#include "core/time_base.h"
 
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-#include "time/safe_convert.h"
+#include "core/safe_convert.h"
 
 namespace tapeloom {
 namespace {
