@@ -10,19 +10,22 @@
 #include <cstdint>
 #include <string>
 
+#include "wave/file_status.h"
+
 namespace tapeloom {
 
 // Overwrites the samples of destination from frame position on with the samples of source:
 // the smaller of count frames and the whole frames source holds. Writing past the end
 // extends the destination, and a position beyond its end leaves silence (zero bytes) in
-// between; when the file grew, its header sizes are corrected. Returns true when every byte
-// was written; failures are printed with the file name and the reason ("Can't open %s: %s\n",
+// between; when the file grew, its header sizes are corrected. Returns success when every
+// byte was written, else the failure; failures are printed with the file name and the reason ("Can't open %s: %s\n",
 // "Can't read %s: %s\n", "Can't write to %s: %s\n", "Can't correct the header of %s: %s\n"),
 // and what was written stays, with the header matching it.
 //
 // A destination or source without a data chunk was written by Tapeloom and has been damaged:
 // the program ends (EndForOwnFileWithoutData) before anything is written.
-bool INSERT_FILE(const std::string& destination, const std::string& source, std::int64_t position, std::int64_t count);
+FileStatus INSERT_FILE(const std::string& destination, const std::string& source, std::int64_t position,
+                       std::int64_t count);
 
 // Mixes length frames of a (fading out, read from frame positionInA) and b (fading in, from
 // positionInB) and appends them to out: frame i is a × cos θ + b × sin θ with
@@ -46,15 +49,15 @@ int CROSSFADE(std::int64_t positionInA, std::int64_t positionInB, std::int64_t l
 // The fades are computed first, from the untouched files, into temporaries in the working
 // directory ("xfade_temp1.wav" and "xfade_temp2.wav" with mono 24-bit headers at sampleRate,
 // or other free names), which are removed afterwards; the take file itself is only read.
-// Returns true when the take and its fades were written into oldFile and the file is on the
-// disk. Any failed step (a fade that cannot be made or written, the take's or a fade's
+// Returns success when the take and its fades were written into oldFile and the file is on
+// the disk. Any failed step (a fade that cannot be made or written, the take's or a fade's
 // insertion, the size correction, the flush) is printed with its file and reason, followed
-// by "%s was not inserted into %s; the take is kept\n", and gives false: the take must then
-// be kept. When a fade fails, oldFile has not been touched.
+// by "%s was not inserted into %s; the take is kept\n", and gives that step's failure: the
+// take must then be kept. When a fade fails, oldFile has not been touched.
 //
 // Only takes that were written are inserted; oldFile must exist (a missing one is no
 // insertion: the take is padded and renamed in its place).
-bool InsertTakeWithCrossfades(const std::string& oldFile, const std::string& take, std::int64_t recordStart,
-                              std::int64_t takeLength, std::int64_t crossfadeFrames, std::uint32_t sampleRate);
+FileStatus InsertTakeWithCrossfades(const std::string& oldFile, const std::string& take, std::int64_t recordStart,
+                                    std::int64_t takeLength, std::int64_t crossfadeFrames, std::uint32_t sampleRate);
 
 }  // namespace tapeloom

@@ -2,22 +2,33 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <span>
 #include <vector>
+
+#include "core/program_end.h"
 
 namespace tapeloom {
 
 std::string_view StemOf(std::string_view name) { return name.substr(0, name.find('.')); }
 
-RenameResult RenameFile(const std::string& from, const std::string& to, Placement placement) {
+FileStatus RenameFile(const std::string& from, const std::string& to, Placement placement) {
   const FileStatus status =
       placement == Placement::kReplace ? RenameReplacing(from, to) : RenameKeepingExisting(from, to);
-  if (status.ok()) return RenameResult::kDone;
   // ENOENT also stands for a target folder that does not exist: only a missing source is
   // the silent case.
-  if (status.error == ENOENT && !PathExists(from)) return RenameResult::kNoSource;
-  Report(status);
-  return RenameResult::kFailed;
+  if (!status.ok() && !(status.error == ENOENT && !PathExists(from))) Report(status);
+  return status;
+}
+
+void EndForOwnFileWithoutData() {
+  std::puts("Can't find data block in wave file!");
+  EndProgram(kExitCorruptOwnFile);
+}
+
+bool ReportOrEnd(const FileStatus& status) {
+  if (status.error == FileStatus::kNoDataChunk) EndForOwnFileWithoutData();
+  return Report(status);
 }
 
 void RemoveIfPresent(const std::string& name) {

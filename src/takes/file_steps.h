@@ -25,14 +25,21 @@ inline constexpr std::size_t kCopyBlockBytes = 3 * 65536;
 // The part of a name before its first '.', or the whole name when it has none.
 std::string_view StemOf(std::string_view name);
 
-enum class RenameResult { kDone, kNoSource, kFailed };
-
 // Renames from to to. kReplace replaces a file of that name; kKeepExisting refuses when
 // anything of that name exists ("Can't rename %s to %s: File exists\n"), so that a file that
 // appeared since its name was found free is never replaced. A source that does not exist
-// gives kNoSource and prints nothing; any other failure (including a missing target folder)
-// prints "Can't rename %s to %s: %s\n" and gives kFailed.
-RenameResult RenameFile(const std::string& from, const std::string& to, Placement placement);
+// gives its failure (ENOENT) and prints nothing; any other failure (including a missing target
+// folder) prints "Can't rename %s to %s: %s\n".
+FileStatus RenameFile(const std::string& from, const std::string& to, Placement placement);
+
+// Prints "Can't find data block in wave file!" and ends the program with the status for a
+// file that Tapeloom wrote and that has no data chunk. The padding and the insertion end here;
+// the file layer and the readers only refuse such a file (FileStatus::kNoDataChunk).
+[[noreturn]] void EndForOwnFileWithoutData();
+
+// Report for the take operations: a file of Tapeloom's own without its data chunk ends the
+// program; any other failure is printed. Returns status.ok().
+bool ReportOrEnd(const FileStatus& status);
 
 // Deletes a file. Silent when there is none; any other failure prints "Can't remove %s: %s\n".
 // Never removes a directory.

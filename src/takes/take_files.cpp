@@ -26,17 +26,19 @@ std::size_t Lines(int count, std::size_t limit = kMaxTracks) {
   return std::min(static_cast<std::size_t>(std::max(count, 0)), limit);
 }
 
-// The padding itself, up to the padded file being complete in the temporary. Prints what
-// failed and returns false.
-bool WritePadded(const FileDescriptor& file, const FileHead& head, std::uint64_t dataOffset, std::uint64_t silenceBytes,
-                 const TemporaryFile& out) {
+// The padding itself, up to the padded file being complete in the temporary: the first step
+// that failed.
+FileStatus WritePadded(const FileDescriptor& file, const FileHead& head, std::uint64_t dataOffset,
+                       std::uint64_t silenceBytes, const TemporaryFile& out) {
   // The whole header, whatever chunks it holds, unchanged. A file that ends inside its data
   // chunk header gets the missing bytes as zeros; the size correction below sets them.
   std::vector<unsigned char> header(static_cast<std::size_t>(dataOffset), 0);
   std::copy_n(head.bytes.begin(), std::min(header.size(), head.bytes.size()), header.begin());
-  return Report(WriteAt(out.file(), 0, header)) && Report(WriteZeros(out.file(), dataOffset, silenceBytes)) &&
-         Report(CopyBytes(file, dataOffset, out.file(), dataOffset + silenceBytes, kToTheEnd)) &&
-         Report(FixSize(out.file()));
+  FileStatus status = WriteAt(out.file(), 0, header);
+  if (status.ok()) status = WriteZeros(out.file(), dataOffset, silenceBytes);
+  if (status.ok()) status = CopyBytes(file, dataOffset, out.file(), dataOffset + silenceBytes, kToTheEnd);
+  if (status.ok()) status = FixSize(out.file());
+  return status;
 }
 
 }  // namespace
@@ -71,16 +73,17 @@ void STAMP_FILES(int count, std::string_view list, long value, const TrackFlags&
   }
 }
 
-bool PadTake(const std::string& take, std::int64_t frames, const std::string& destination, Placement placement) {
+FileStatus PadTake(const std::string& take, std::int64_t frames, const std::string& destination, Placement placement) {
   FileStatus status;
   FileDescriptor file = OpenForReading(take, status);
-  if (!Report(status)) return false;
-  const auto notPadded = [&take] {
+  if (!Report(status)) return status;
+  const auto notPadded = [&take](const FileStatus& failure) {
+    ReportOrEnd(failure);
     std::printf("%s was not padded; it is unchanged\n", take.c_str());
-    return false;
+    return failure;
   };
   FileHead head;
-  if (!Report(ReadWaveHead(file, head))) return notPadded();
+  if (status = ReadWaveHead(file, head); !status.ok()) return notPadded(status);
   const std::optional<std::uint32_t> dataTag = FindDataTag(head.bytes);
   if (!dataTag) EndForOwnFileWithoutData();  // before any file is created
   const std::uint64_t dataOffset = *dataTag + 8u;
@@ -89,13 +92,15 @@ bool PadTake(const std::string& take, std::int64_t frames, const std::string& de
   // Beside the destination, so that the final rename stays on one file system and puts the
   // padded file in place in one step.
   TemporaryFile out = TemporaryFile::Create(std::filesystem::path(destination).parent_path(), "temp_pad.wav", status);
-  if (!Report(status)) return notPadded();
-  if (!WritePadded(file, head, dataOffset, silenceBytes, out)) return notPadded();
-  if (!Report(out.Publish(destination, placement))) return notPadded();
-  return true;
+  if (!status.ok()) return notPadded(status);
+  if (status = WritePadded(file, head, dataOffset, silenceBytes, out); !status.ok()) return notPadded(status);
+  if (status = out.Publish(destination, placement); !status.ok()) return notPadded(status);
+  return status;
 }
 
-bool PAD_FILE(const std::string& name, std::int64_t frames) { return PadTake(name, frames, name, Placement::kReplace); }
+FileStatus PAD_FILE(const std::string& name, std::int64_t frames) {
+  return PadTake(name, frames, name, Placement::kReplace);
+}
 
 std::string StampRemovedName(const std::string& name) {
   const std::string::size_type cut = name.find("_stp");
@@ -183,8 +188,7 @@ void APPEND_NAMES(int count, std::string_view takeList, std::string_view baseLis
         if (choice == 'O') overwriteAll = true;
         replace = true;
       }
-      if (RenameFile(take, newName, replace || overwriteAll ? Placement::kReplace : Placement::kKeepExisting) ==
-          RenameResult::kDone) {
+      if (RenameFile(take, newName, replace || overwriteAll ? Placement::kReplace : Placement::kKeepExisting).ok()) {
         std::printf("%s -> %s\n", take.c_str(), newName.c_str());
       }
       break;

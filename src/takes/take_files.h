@@ -54,15 +54,16 @@ void STAMP_FILES(int count, std::string_view list, long value, const TrackFlags&
 // of that name (the take itself, when it is padded under its own name); with kKeepExisting
 // a file of that name is never replaced. Any failure is reported with the file name and the
 // reason, then "%s was not padded; it is unchanged\n" with the take: the take and the
-// destination are as they were, and no temporary is left. Returns true when the padded file
-// is in place; the take itself is only read, unless it is the destination.
+// destination are as they were, and no temporary is left. Returns the failure, already
+// printed, or success when the padded file is in place; the take itself is only read, unless
+// it is the destination.
 //
 // A take without a data chunk was written by Tapeloom and has been damaged: the program ends
 // (EndForOwnFileWithoutData) before anything is written.
-bool PadTake(const std::string& take, std::int64_t frames, const std::string& destination, Placement placement);
+FileStatus PadTake(const std::string& take, std::int64_t frames, const std::string& destination, Placement placement);
 
 // Pads a take under its own name (PadTake onto itself).
-bool PAD_FILE(const std::string& name, std::int64_t frames);
+FileStatus PAD_FILE(const std::string& name, std::int64_t frames);
 
 // The part of a name before its first "_stp", followed by ".wav"; a name without "_stp" is
 // returned as it is. "pad" gives each padded take this name.

@@ -89,7 +89,7 @@ class TakeMenu {
           const std::string padded = StampRemovedName(take);
           if (padded == take) {
             PAD_FILE(take, recordStart_);
-          } else if (PadTake(take, recordStart_, padded, Placement::kKeepExisting)) {
+          } else if (PadTake(take, recordStart_, padded, Placement::kKeepExisting).ok()) {
             REMOVE_FILES(1, take);
           }
         });
@@ -100,7 +100,7 @@ class TakeMenu {
         const std::string characters = input_.ReadWord();
         TrackFlags padded = takes_.recorded;
         ForEachRecorded([&](const std::string& take, const std::string&) {
-          if (!PAD_FILE(take, recordStart_)) padded[static_cast<std::size_t>(channel_)] = 0;  // keeps its name
+          if (!PAD_FILE(take, recordStart_).ok()) padded[static_cast<std::size_t>(channel_)] = 0;  // keeps its name
         });
         APPEND_NAMES(inputs_, takes_.takeList, takes_.recordListText, characters, padded, input_);
         return Settled();
@@ -163,7 +163,7 @@ class TakeMenu {
         return;
       }
       // A take that could not be padded stays as it is rather than replace a good file.
-      if (recordStart_ != 0 && !PAD_FILE(take, recordStart_)) return;
+      if (recordStart_ != 0 && !PAD_FILE(take, recordStart_).ok()) return;
       RENAME_FILES(1, take, target);
     });
     return true;
@@ -191,15 +191,12 @@ class TakeMenu {
     ForEachRecorded([&](const std::string& take, const std::string& target) {
       const std::size_t k = static_cast<std::size_t>(channel_);
       if (settled[k] == -1) return;
-      bool done = false;
-      if (!PathExists(target)) {
-        // No file yet: the padded take becomes it, unless one appears meanwhile.
-        done = PadTake(take, recordStart_, target, Placement::kKeepExisting);
-      } else {
-        done =
-            InsertTakeWithCrossfades(target, take, recordStart_, takes_.recordLength, crossfadeFrames_, settings_.sr);
-      }
-      settled[k] = done ? 1 : 0;
+      // No file yet: the padded take becomes it, unless one appears meanwhile.
+      const FileStatus done = PathExists(target)
+                                  ? InsertTakeWithCrossfades(target, take, recordStart_, takes_.recordLength,
+                                                             crossfadeFrames_, settings_.sr)
+                                  : PadTake(take, recordStart_, target, Placement::kKeepExisting);
+      settled[k] = done.ok() ? 1 : 0;
     });
     ForEachRecorded([&](const std::string& take, const std::string&) {
       if (settled[static_cast<std::size_t>(channel_)] == 1) REMOVE_FILES(1, take);

@@ -6,7 +6,12 @@
 namespace tapeloom {
 
 std::string FileStatus::Reason() const {
-  return error == kNotRegularFile ? std::string("Not a regular file") : std::string(std::strerror(error));
+  switch (error) {
+    case kNotRegularFile: return "Not a regular file";
+    case kNoDataChunk: return "No data chunk";
+    case kOutsideSamples: return "Outside the samples";
+    default: return std::strerror(error);
+  }
 }
 
 std::string FileStatus::Message() const {

@@ -14,6 +14,11 @@ struct FileStatus {
 
   // A name that is a FIFO, a device or a socket where a file was expected.
   static constexpr int kNotRegularFile = -1;
+  // A wave file without a data chunk: the readers refuse it, and where Tapeloom wrote the file
+  // itself the operation's caller ends the program.
+  static constexpr int kNoDataChunk = -2;
+  // A frame position that lies outside the file's samples.
+  static constexpr int kOutsideSamples = -3;
 
   static FileStatus Done() { return {}; }
   static FileStatus Failed(const char* action, std::string file, int error, std::string target = {}) {
@@ -21,7 +26,8 @@ struct FileStatus {
   }
   bool ok() const { return error == 0; }
 
-  // The system's reason ("No space left on device"), or "Not a regular file".
+  // The system's reason ("No space left on device"), or "Not a regular file", "No data chunk",
+  // "Outside the samples".
   std::string Reason() const;
   // "Can't write to take.wav: No space left on device" or "Can't rename a to b: File exists".
   std::string Message() const;

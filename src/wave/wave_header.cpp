@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <limits>
 
-#include "core/program_end.h"
 #include "wave/byte_order.h"
 #include "wave/file_creation.h"
 #include "wave/wave_file.h"
@@ -87,7 +86,7 @@ FileStatus FixSize(const FileDescriptor& file) {
   FileHead head;
   if (FileStatus status = ReadWaveHead(file, head); !status.ok()) return status;
   const std::optional<std::uint32_t> data = FindDataTag(head.bytes);
-  if (!data) EndForOwnFileWithoutData();
+  if (!data) return FileStatus::Failed("correct the header of", file.name(), FileStatus::kNoDataChunk);
 
   // Writing the data size makes the file at least as long as the chunk header.
   const std::uint64_t fileSize = std::max<std::uint64_t>(head.size, *data + 8);
@@ -96,11 +95,6 @@ FileStatus FixSize(const FileDescriptor& file) {
   if (FileStatus status = WriteAt(file, *data + 4, size); !status.ok()) return status;
   Decon4(Clamp32(fileSize - 8), size);
   return WriteAt(file, 4, size);
-}
-
-void EndForOwnFileWithoutData() {
-  std::puts("Can't find data block in wave file!");
-  EndProgram(kExitCorruptOwnFile);
 }
 
 }  // namespace tapeloom

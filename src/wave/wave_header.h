@@ -50,16 +50,10 @@ std::int64_t LongestWaveFrames(int channels);
 // the header agrees with the file for every reader. The data chunk is found by the readers'
 // tag search. Sizes beyond 32 bits are clamped.
 //
-// A file without a data tag was written by Tapeloom itself and has been damaged: that ends
-// the program (EndForOwnFileWithoutData). Otherwise the status says whether the file could be
-// opened, read and written; the caller reports a failure.
+// The status says whether the file could be opened, read and written, or that it has no data
+// tag (FileStatus::kNoDataChunk; the file is left as it was); the caller reports a failure.
 [[nodiscard]] FileStatus FIX_SIZE(const std::string& path);
 // The same on a file open for reading and writing.
 [[nodiscard]] FileStatus FixSize(const FileDescriptor& file);
-
-// Prints "Can't find data block in wave file!" and ends the program with the status for a
-// file that Tapeloom wrote and that has no data chunk. The size correction, padding and
-// insertion end here; the readers only refuse such a file.
-[[noreturn]] void EndForOwnFileWithoutData();
 
 }  // namespace tapeloom

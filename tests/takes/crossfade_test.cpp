@@ -63,7 +63,7 @@ class Insertion : public test::InTempDir {
 
   std::string Insert(std::int64_t start, std::int64_t length, std::int64_t crossfade) {
     return Printed(
-        [&] { inserted = InsertTakeWithCrossfades("old.wav", "take.wav", start, length, crossfade, 48000); });
+        [&] { inserted = InsertTakeWithCrossfades("old.wav", "take.wav", start, length, crossfade, 48000).ok(); });
   }
 
   // The take file is only read, and the fades' temporaries are gone.
@@ -200,11 +200,11 @@ TEST_F(InsertFile, CopiesTheSmallerOfCountAndTheSourceAndFillsGapsWithSilence) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "at " << c.position << ", " << c.count << " frames");
     test::WriteWave("dest.wav", {1, 2, 3, 4, 5});
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(INSERT_FILE("dest.wav", "source.wav", c.position, c.count)); }), "");
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(INSERT_FILE("dest.wav", "source.wav", c.position, c.count).ok()); }), "");
     EXPECT_EQ(test::SamplesOf("dest.wav"), c.expected);
   }
   std::filesystem::create_directory(dir / "folder.wav");
-  EXPECT_EQ(Printed([] { EXPECT_FALSE(INSERT_FILE("folder.wav", "source.wav", 0, 10)); }),
+  EXPECT_EQ(Printed([] { EXPECT_FALSE(INSERT_FILE("folder.wav", "source.wav", 0, 10).ok()); }),
             "Can't open folder.wav: Is a directory\n");
 }
 

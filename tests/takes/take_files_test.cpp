@@ -187,7 +187,7 @@ TEST_F(Padding, PutsExactlyTheSilenceBeforeTheSamplesAndKeepsTheHeader) {
     }
     test::WriteBytes("take_stp_5.wav", before.Build());
 
-    EXPECT_EQ(Printed([&] { EXPECT_TRUE(PAD_FILE("take_stp_5.wav", c.pad)); }), "");
+    EXPECT_EQ(Printed([&] { EXPECT_TRUE(PAD_FILE("take_stp_5.wav", c.pad).ok()); }), "");
     EXPECT_EQ(test::ReadBytes("take_stp_5.wav"), after.Build());
     EXPECT_EQ(Files(), Names{"take_stp_5.wav"}) << "no temporary left";
   }
@@ -195,7 +195,7 @@ TEST_F(Padding, PutsExactlyTheSilenceBeforeTheSamplesAndKeepsTheHeader) {
 
 TEST_F(Padding, SoxReadsThePaddedTake) {
   test::WriteWave("take.wav", test::PositionCoded(10));
-  ASSERT_TRUE(PAD_FILE("take.wav", 1000));
+  ASSERT_TRUE(PAD_FILE("take.wav", 1000).ok());
   Samples expected(1000, 0);
   for (const std::int32_t s : test::PositionCoded(10)) expected.push_back(s);
   EXPECT_EQ(test::SoxSamples("take.wav"), expected);
@@ -203,7 +203,7 @@ TEST_F(Padding, SoxReadsThePaddedTake) {
 
 TEST_F(Padding, ATakeCarryingTheTemporarysNameIsPaddedToo) {
   test::WriteWave("temp_pad.wav", {1, 2, 3});
-  ASSERT_TRUE(PAD_FILE("temp_pad.wav", 2));
+  ASSERT_TRUE(PAD_FILE("temp_pad.wav", 2).ok());
   EXPECT_EQ(test::SamplesOf("temp_pad.wav"), (Samples{0, 0, 1, 2, 3}));
   EXPECT_EQ(Files(), Names{"temp_pad.wav"});
 }
@@ -214,17 +214,17 @@ TEST_F(Padding, EveryFailureLeavesTheTakeAsItWas) {
   std::string printed;
   {
     const test::FileSizeLimit limit(take.size() + 2000);  // the padded file needs 3000 bytes more
-    printed = Printed([] { EXPECT_FALSE(PAD_FILE("take.wav", 1000)); });
+    printed = Printed([] { EXPECT_FALSE(PAD_FILE("take.wav", 1000).ok()); });
   }
   EXPECT_EQ(printed, "Can't write to temp_pad.wav: File too large\ntake.wav was not padded; it is unchanged\n");
   EXPECT_EQ(test::ReadBytes("take.wav"), take);
   EXPECT_EQ(Files(), Names{"take.wav"});
 
-  EXPECT_EQ(Printed([] { EXPECT_FALSE(PadTake("take.wav", 1000, "no-dir/take.wav", Placement::kKeepExisting)); }),
+  EXPECT_EQ(Printed([] { EXPECT_FALSE(PadTake("take.wav", 1000, "no-dir/take.wav", Placement::kKeepExisting).ok()); }),
             "Can't create no-dir/temp_pad.wav: No such file or directory\ntake.wav was not padded; it is unchanged\n");
   EXPECT_EQ(test::ReadBytes("take.wav"), take);
 
-  EXPECT_EQ(Printed([] { EXPECT_FALSE(PAD_FILE("gone.wav", 1000)); }),
+  EXPECT_EQ(Printed([] { EXPECT_FALSE(PAD_FILE("gone.wav", 1000).ok()); }),
             "Can't open gone.wav: No such file or directory\n");
   EXPECT_EQ(Files(), (Names{"take.wav"}));
 }
@@ -233,14 +233,14 @@ TEST_F(Padding, ANewNameIsNeverTakenFromAFileThatHasIt) {
   test::WriteWave("take_stp_3.wav", {1, 2, 3});
   const Bytes take = test::ReadBytes("take_stp_3.wav");
   dir.Write("take.wav", "a file that appeared under the padded name");
-  EXPECT_EQ(Printed([] { EXPECT_FALSE(PadTake("take_stp_3.wav", 2, "take.wav", Placement::kKeepExisting)); }),
+  EXPECT_EQ(Printed([] { EXPECT_FALSE(PadTake("take_stp_3.wav", 2, "take.wav", Placement::kKeepExisting).ok()); }),
             "Can't create take.wav: File exists\ntake_stp_3.wav was not padded; it is unchanged\n");
   EXPECT_EQ(dir.Read("take.wav"), "a file that appeared under the padded name");
   EXPECT_EQ(test::ReadBytes("take_stp_3.wav"), take);
   EXPECT_EQ(Files(), (Names{"take.wav", "take_stp_3.wav"}));
 
   ::unlink("take.wav");
-  EXPECT_EQ(Printed([] { EXPECT_TRUE(PadTake("take_stp_3.wav", 2, "take.wav", Placement::kKeepExisting)); }), "");
+  EXPECT_EQ(Printed([] { EXPECT_TRUE(PadTake("take_stp_3.wav", 2, "take.wav", Placement::kKeepExisting).ok()); }), "");
   EXPECT_EQ(test::SamplesOf("take.wav"), (Samples{0, 0, 1, 2, 3}));
   EXPECT_EQ(test::ReadBytes("take_stp_3.wav"), take) << "only read";
 }
