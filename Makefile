@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 CMAKE_CONFIGURE = cmake -S . -G Ninja -Wno-dev -DTAPELOOM_WERROR=ON
 CTEST = ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf test-deb deb demo bench soak soak-latency soak-stalls install format clean
+.PHONY: all deps deps-armhf build check test test-native test-sanitize test-release test-armhf test-deb deb demo bench soak soak-latency soak-stalls mutation install format clean
 
 all: build
 
@@ -118,6 +118,13 @@ install:
 	$(CMAKE_CONFIGURE) -B $(BUILD)/install -DCMAKE_BUILD_TYPE=Release -DTAPELOOM_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD)/install --target tapeloom
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD)/install
+
+# What the suite catches: a seeded sample of small faults planted in src/, each built and run
+# against the native suite (scripts/mutation.py, docs/testing.md). Long: about a minute a fault.
+# MUTATION_ARGS passes options, for example MUTATION_ARGS="--count 100 --resume".
+mutation: deps
+	@scripts/install-deps.sh mutation
+	scripts/mutation.py $(MUTATION_ARGS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

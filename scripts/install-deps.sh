@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, and nothing else.
-# Usage: scripts/install-deps.sh [native|demo|armhf|fuzz|soak|package]...   (default: native)
+# Usage: scripts/install-deps.sh [native|demo|armhf|fuzz|soak|mutation|package]...   (default: native)
 #   native: compiler, CMake, Ninja, ALSA and libedit headers, GoogleTest, Google Benchmark, sox,
 #           clang-format, groff (the manual page's check), strace (which thread makes which file call)
 #   demo:   only what `make demo` needs: compiler, CMake, Ninja, ALSA and libedit headers, sox
@@ -8,6 +8,7 @@
 #   fuzz:   clang 14 and its runtime libraries (libFuzzer, the sanitizers), for `make fuzz`
 #   soak:   the JACK server and ALSA's JACK plugin, for the paced card of `make soak`, and the
 #           JACK headers and C compiler for the helpers of `make soak-stalls`
+#   mutation: Python 3, which runs the mutation check of `make mutation`
 #   package: dpkg-shlibdeps and lintian, for the Debian packages of `make deb`
 set -euo pipefail
 
@@ -16,6 +17,7 @@ demo_pkgs=(g++ cmake ninja-build make libasound2-dev libedit-dev sox)
 armhf_pkgs=(crossbuild-essential-armhf libasound2-dev:armhf libedit-dev:armhf libgtest-dev:armhf libstdc++6:armhf qemu-user-static)
 fuzz_pkgs=(clang-14 libclang-rt-14-dev)
 soak_pkgs=(jackd2 libasound2-plugins python3 libjack-jackd2-dev gcc)
+mutation_pkgs=(python3)
 package_pkgs=(dpkg-dev lintian)
 
 groups=("$@")
@@ -30,8 +32,9 @@ for g in "${groups[@]}"; do
     armhf) wanted+=("${armhf_pkgs[@]}"); need_armhf_arch=1 ;;
     fuzz) wanted+=("${fuzz_pkgs[@]}") ;;
     soak) wanted+=("${soak_pkgs[@]}") ;;
+    mutation) wanted+=("${mutation_pkgs[@]}") ;;
     package) wanted+=("${package_pkgs[@]}") ;;
-    *) echo "install-deps: unknown group '$g' (native, demo, armhf, fuzz, soak or package)" >&2; exit 2 ;;
+    *) echo "install-deps: unknown group '$g' (native, demo, armhf, fuzz, soak, mutation or package)" >&2; exit 2 ;;
   esac
 done
 

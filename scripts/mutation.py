@@ -1,0 +1,299 @@
+#!/usr/bin/env python3
+"""Measures what the test suite catches: plants small faults in src/, one at a time, and runs
+the native suite against each.
+
+The faults are a deterministic sample (a seed) of every place in src/*/*.cpp where one of
+these small changes can be made:
+
+  compare    a comparison flipped: == and != swapped, < to <=, <= to <, > to >=, >= to >
+  arith      + for -, or - for +, between two operands
+  constant   a whole-number constant one larger
+  boolean    true and false swapped, && and || swapped
+  call       a statement that is only a call removed
+
+Each fault is written into a copy of the tree (BUILD/tree), which is built without warnings as
+errors (BUILD/build) and tested with ctest, stopping at the first failing test. A fault is
+caught when a test fails or the suite runs past its time limit, survives when the whole suite
+passes, and does not count when it does not compile. Results go to BUILD/results.jsonl as they
+come, so an interrupted run goes on where it stopped (--resume); the report is printed at the
+end and written to BUILD/report.txt.
+
+  scripts/mutation.py [--seed 1] [--count 400] [--build build/mutation] [--list]
+"""
+
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+COMPARE = {"==": "!=", "!=": "==", "<": "<=", "<=": "<", ">": ">=", ">=": ">"}
+# Binary operators as the formatter writes them: one space on each side.
+COMPARE_RE = re.compile(r"(?<=\S )(==|!=|<=|>=|<|>)(?= \S)")
+ARITH_RE = re.compile(r"(?<=[\w)\]] )([+-])(?= [\w(])")
+CONSTANT_RE = re.compile(r"(?<![\w.'])(\d+)([uUlL]*)(?![\w.'])")
+BOOLEAN_RE = re.compile(r"\b(true|false)\b|(&&|\|\|)")
+CALL_RE = re.compile(r"^(\s*)((?:[A-Za-z_][\w]*(?:::|\.|->))*[A-Za-z_]\w*\(.*\));\s*$")
+KEYWORDS = {"return", "if", "while", "for", "switch", "case", "throw", "delete", "new", "sizeof", "static_assert",
+            "co_return", "else", "do", "goto"}
+
+
+def blank_literals(line, in_block):
+    """The line with string and character literals and comments replaced by spaces, so that
+    columns stay where they are; and whether a block comment is still open at its end."""
+    out = []
+    i = 0
+    n = len(line)
+    while i < n:
+        if in_block:
+            end = line.find("*/", i)
+            if end < 0:
+                out.append(" " * (n - i))
+                return "".join(out), True
+            out.append(" " * (end + 2 - i))
+            i = end + 2
+            in_block = False
+            continue
+        c = line[i]
+        if line.startswith("//", i):
+            out.append(" " * (n - i))
+            break
+        if line.startswith("/*", i):
+            in_block = True
+            out.append("  ")
+            i += 2
+            continue
+        if c == 'R' and line.startswith('R"', i):
+            # A raw string on one line: R"(...)"
+            end = line.find(')"', i)
+            end = n if end < 0 else end + 2
+            out.append(" " * (end - i))
+            i = end
+            continue
+        if c in "\"'":
+            j = i + 1
+            while j < n and line[j] != c:
+                j += 2 if line[j] == "\\" else 1
+            j = min(j + 1, n)
+            out.append(c + " " * (j - i - 2) + (c if j - i >= 2 else ""))
+            i = j
+            continue
+        out.append(c)
+        i += 1
+    return "".join(out), in_block
+
+
+def sites_of(path):
+    """Every fault that can be planted in one file: (line index, column, kind, old, new)."""
+    found = []
+    in_block = False
+    lines = path.read_text().split("\n")
+    for index, raw in enumerate(lines):
+        code, in_block = blank_literals(raw, in_block)
+        stripped = code.strip()
+        if not stripped or stripped.startswith("#"):
+            continue
+        # Templates and their arguments (std::array<int, 3>, static_cast<T>) are no comparisons.
+        for m in COMPARE_RE.finditer(code):
+            found.append((index, m.start(1), "compare", m.group(1), COMPARE[m.group(1)]))
+        for m in ARITH_RE.finditer(code):
+            found.append((index, m.start(1), "arith", m.group(1), "-" if m.group(1) == "+" else "+"))
+        if not re.match(r"\s*(case\b|template\b|enum\b|namespace\b)", code):
+            for m in CONSTANT_RE.finditer(code):
+                value = int(m.group(1))
+                found.append((index, m.start(1), "constant", m.group(1), str(value + 1)))
+        for m in BOOLEAN_RE.finditer(code):
+            old = m.group(0)
+            new = {"true": "false", "false": "true", "&&": "||", "||": "&&"}[old]
+            found.append((index, m.start(0), "boolean", old, new))
+        call = CALL_RE.match(code)
+        if call and call.group(2).split("(")[0].split("::")[-1] not in KEYWORDS and "=" not in call.group(2).split("(")[0]:
+            body = call.group(2)
+            if body.count("(") == body.count(")"):
+                found.append((index, len(call.group(1)), "call", raw[len(call.group(1)):].rstrip(), ";"))
+    return found
+
+
+def all_sites():
+    sites = []
+    for path in sorted((ROOT / "src").rglob("*.cpp")):
+        relative = path.relative_to(ROOT).as_posix()
+        if relative == "src/app/main.cpp":
+            continue
+        for index, column, kind, old, new in sites_of(path):
+            sites.append({"file": relative, "line": index + 1, "column": column, "kind": kind, "old": old,
+                          "new": new})
+    return sites
+
+
+def sample(seed, count):
+    sites = all_sites()
+    # The first count of one shuffle: a larger sample of the same seed holds the smaller one, so
+    # a run can be extended later (--resume).
+    order = list(sites)
+    random.Random(seed).shuffle(order)
+    chosen = [dict(site) for site in order[:count]]
+    # Grouped by file, so that a file is rebuilt once for its faults in a row.
+    chosen.sort(key=lambda s: (s["file"], s["line"], s["column"], s["kind"]))
+    for site in chosen:
+        site["id"] = f"{site['file']}:{site['line']}:{site['column']}:{site['kind']}"
+    return sites, chosen
+
+
+def apply(text, site):
+    lines = text.split("\n")
+    line = lines[site["line"] - 1]
+    at = site["column"]
+    if site["kind"] == "call":
+        lines[site["line"] - 1] = line[:at] + ";"
+    else:
+        assert line[at:at + len(site["old"])] == site["old"], (site, line)
+        lines[site["line"] - 1] = line[:at] + site["new"] + line[at + len(site["old"]):]
+    return "\n".join(lines)
+
+
+def sync_tree(tree):
+    """Copies the tracked files of the working tree into the build's copy where they differ."""
+    files = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, check=True, capture_output=True).stdout
+    for name in files.decode().split("\0"):
+        if not name:
+            continue
+        source = ROOT / name
+        target = tree / name
+        if not source.is_file():
+            continue
+        if target.exists() and target.read_bytes() == source.read_bytes():
+            continue
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(source, target)
+
+
+def run(command, cwd, timeout=None):
+    """Runs a command in its own process group; returns (exit code or None on timeout, output)."""
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               start_new_session=True)
+    try:
+        output, _ = process.communicate(timeout=timeout)
+        return process.returncode, output.decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        output, _ = process.communicate()
+        return None, output.decode(errors="replace")
+
+
+def report(results, chosen, seed, out):
+    by_file = {}
+    for site in chosen:
+        result = results.get(site["id"])
+        if result is None:
+            continue
+        counts = by_file.setdefault(site["file"], {"caught": 0, "survived": 0, "unbuilt": 0})
+        counts[result] += 1
+    caught = sum(c["caught"] for c in by_file.values())
+    survived = sum(c["survived"] for c in by_file.values())
+    unbuilt = sum(c["unbuilt"] for c in by_file.values())
+    lines = [f"mutation check, seed {seed}: {len(chosen)} faults sampled, {caught + survived + unbuilt} tried",
+             f"caught {caught} of {caught + survived} that build"
+             + (f" ({100.0 * caught / (caught + survived):.1f}%)" if caught + survived else "")
+             + f"; {unbuilt} did not build", "", "per file (caught/built):"]
+    for name in sorted(by_file):
+        c = by_file[name]
+        lines.append(f"  {name}: {c['caught']}/{c['caught'] + c['survived']}")
+    lines += ["", "survivors:"]
+    for site in chosen:
+        if results.get(site["id"]) == "survived":
+            shown = site["old"] if site["kind"] != "call" else site["old"][:60]
+            lines.append(f"  {site['file']}:{site['line']}: {site['kind']}: {shown} -> {site['new']}")
+    text = "\n".join(lines) + "\n"
+    out.write_text(text)
+    print(text)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--count", type=int, default=400)
+    parser.add_argument("--build", default="build/mutation")
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
+    parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    parser.add_argument("--resume", action="store_true", help="keep the results of an earlier run of this sample")
+    args = parser.parse_args()
+
+    sites, chosen = sample(args.seed, args.count)
+    if args.list:
+        kinds = {}
+        for s in sites:
+            kinds[s["kind"]] = kinds.get(s["kind"], 0) + 1
+        print(f"{len(sites)} places in src/ ({', '.join(f'{k} {v}' for k, v in sorted(kinds.items()))}); "
+              f"seed {args.seed} samples {len(chosen)}:")
+        for site in chosen:
+            print(f"  {site['id']}: {site['old'][:60]} -> {site['new']}")
+        return 0
+
+    build_root = (ROOT / args.build).resolve()
+    tree = build_root / "tree"
+    build = build_root / "build"
+    results_path = build_root / "results.jsonl"
+    build_root.mkdir(parents=True, exist_ok=True)
+    sync_tree(tree)
+    if not (build / "build.ninja").exists():
+        subprocess.run(["cmake", "-S", str(tree), "-B", str(build), "-G", "Ninja", "-Wno-dev",
+                        "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DTAPELOOM_WERROR=OFF"], check=True)
+    ctest = ["ctest", "--stop-on-failure", "-j", str(args.jobs), "--timeout", "120"]
+
+    code, output = run(["ninja", "-C", str(build)], ROOT)
+    if code != 0:
+        sys.exit("mutation: the unchanged tree does not build:\n" + output[-4000:])
+    started = time.monotonic()
+    code, output = run(ctest, build)
+    suite_seconds = time.monotonic() - started
+    if code != 0:
+        sys.exit("mutation: the unchanged suite fails; fix it first:\n" + output[-4000:])
+    limit = max(120.0, 3 * suite_seconds)
+    print(f"mutation: the unchanged suite passes in {suite_seconds:.0f} s; a fault's run is stopped after "
+          f"{limit:.0f} s", flush=True)
+
+    results = {}
+    if args.resume and results_path.exists():
+        for line in results_path.read_text().splitlines():
+            entry = json.loads(line)
+            results[entry["id"]] = entry["result"]
+    else:
+        results_path.write_text("")
+
+    for number, site in enumerate(chosen, 1):
+        if site["id"] in results:
+            continue
+        path = tree / site["file"]
+        original = path.read_text()
+        path.write_text(apply(original, site))
+        try:
+            code, output = run(["ninja", "-C", str(build)], ROOT)
+            if code != 0:
+                result = "unbuilt"
+            else:
+                code, output = run(ctest, build, timeout=limit)
+                result = "survived" if code == 0 else "caught"
+        finally:
+            path.write_text(original)
+        results[site["id"]] = result
+        with results_path.open("a") as f:
+            f.write(json.dumps({"id": site["id"], "result": result}) + "\n")
+        print(f"[{number}/{len(chosen)}] {result}: {site['id']}: {site['old'][:50]} -> {site['new']}", flush=True)
+
+    # Leave the build as the tree is, for the next run.
+    run(["ninja", "-C", str(build)], ROOT)
+    report(results, chosen, args.seed, build_root / "report.txt")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
