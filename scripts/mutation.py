@@ -22,6 +22,7 @@ end and written to BUILD/report.txt.
 """
 
 import argparse
+import hashlib
 import json
 import os
 import random
@@ -122,10 +123,10 @@ def sites_of(path):
     return found
 
 
-def all_sites():
+def all_sites(root):
     sites = []
-    for path in sorted((ROOT / "src").rglob("*.cpp")):
-        relative = path.relative_to(ROOT).as_posix()
+    for path in sorted((root / "src").rglob("*.cpp")):
+        relative = path.relative_to(root).as_posix()
         if relative == "src/app/main.cpp":
             continue
         for index, column, kind, old, new in sites_of(path):
@@ -134,8 +135,8 @@ def all_sites():
     return sites
 
 
-def sample(seed, count):
-    sites = all_sites()
+def sample(root, seed, count):
+    sites = all_sites(root)
     # The first count of one shuffle: a larger sample of the same seed holds the smaller one, so
     # a run can be extended later (--resume).
     order = list(sites)
@@ -160,13 +161,23 @@ def apply(text, site):
     return "\n".join(lines)
 
 
-def sync_tree(tree):
-    """Copies the tracked files of the working tree into the build's copy where they differ."""
-    files = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, check=True, capture_output=True).stdout
-    for name in files.decode().split("\0"):
-        if not name:
-            continue
-        source = ROOT / name
+def sync_tree(tree, ref):
+    """Makes the build's copy hold the tracked files of the working tree, or of commit ref,
+    rewriting only the files that differ (so that the build stays incremental)."""
+    if ref:
+        staging = tree.parent / "staging"
+        shutil.rmtree(staging, ignore_errors=True)
+        staging.mkdir(parents=True)
+        archive = subprocess.run(["git", "archive", ref], cwd=ROOT, check=True, capture_output=True).stdout
+        subprocess.run(["tar", "-x", "-C", str(staging)], input=archive, check=True)
+        names = [p.relative_to(staging).as_posix() for p in staging.rglob("*") if p.is_file()]
+        source_root = staging
+    else:
+        files = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, check=True, capture_output=True).stdout
+        names = [name for name in files.decode().split("\0") if name]
+        source_root = ROOT
+    for name in names:
+        source = source_root / name
         target = tree / name
         if not source.is_file():
             continue
@@ -174,6 +185,12 @@ def sync_tree(tree):
             continue
         target.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy2(source, target)
+    # The suite's identity: a run is resumed only against the same tests.
+    digest = hashlib.sha256()
+    for name in sorted(names):
+        if name.startswith(("tests/", "fuzz/")):
+            digest.update(name.encode() + b"\0" + (source_root / name).read_bytes())
+    return digest.hexdigest()[:16]
 
 
 def run(command, cwd, timeout=None):
@@ -189,7 +206,7 @@ def run(command, cwd, timeout=None):
         return None, output.decode(errors="replace")
 
 
-def report(results, chosen, seed, out):
+def report(results, chosen, seed, suite, out):
     by_file = {}
     for site in chosen:
         result = results.get(site["id"])
@@ -200,7 +217,7 @@ def report(results, chosen, seed, out):
     caught = sum(c["caught"] for c in by_file.values())
     survived = sum(c["survived"] for c in by_file.values())
     unbuilt = sum(c["unbuilt"] for c in by_file.values())
-    lines = [f"mutation check, seed {seed}: {len(chosen)} faults sampled, {caught + survived + unbuilt} tried",
+    lines = [f"mutation check, seed {seed}, suite {suite}: {len(chosen)} faults sampled, {caught + survived + unbuilt} tried",
              f"caught {caught} of {caught + survived} that build"
              + (f" ({100.0 * caught / (caught + survived):.1f}%)" if caught + survived else "")
              + f"; {unbuilt} did not build", "", "per file (caught/built):"]
@@ -225,9 +242,29 @@ def main():
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1)
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--resume", action="store_true", help="keep the results of an earlier run of this sample")
+    parser.add_argument("--ref", help="test the tree of this commit instead of the working tree")
+    parser.add_argument("--report-only", action="store_true", help="report the results so far and stop")
     args = parser.parse_args()
 
-    sites, chosen = sample(args.seed, args.count)
+    build_root = (ROOT / args.build).resolve()
+    tree = build_root / "tree"
+    build = build_root / "build"
+    results_path = build_root / "results.jsonl"
+    if args.report_only:
+        # The sample and the results the run wrote; the tree may hold a fault just now.
+        chosen = json.loads((build_root / "sample.json").read_text())
+        results = {}
+        suite = "?"
+        for line in results_path.read_text().splitlines():
+            entry = json.loads(line)
+            results[entry["id"]] = entry["result"]
+            suite = entry.get("suite", suite)
+        report(results, chosen, args.seed, suite, build_root / "report.txt")
+        return 0
+    if not args.list:
+        build_root.mkdir(parents=True, exist_ok=True)
+        suite = sync_tree(tree, args.ref)
+    sites, chosen = sample(ROOT if args.list else tree, args.seed, args.count)
     if args.list:
         kinds = {}
         for s in sites:
@@ -238,12 +275,7 @@ def main():
             print(f"  {site['id']}: {site['old'][:60]} -> {site['new']}")
         return 0
 
-    build_root = (ROOT / args.build).resolve()
-    tree = build_root / "tree"
-    build = build_root / "build"
-    results_path = build_root / "results.jsonl"
-    build_root.mkdir(parents=True, exist_ok=True)
-    sync_tree(tree)
+    (build_root / "sample.json").write_text(json.dumps(chosen))
     if not (build / "build.ninja").exists():
         subprocess.run(["cmake", "-S", str(tree), "-B", str(build), "-G", "Ninja", "-Wno-dev",
                         "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DTAPELOOM_WERROR=OFF"], check=True)
@@ -265,6 +297,9 @@ def main():
     if args.resume and results_path.exists():
         for line in results_path.read_text().splitlines():
             entry = json.loads(line)
+            if entry.get("suite", suite) != suite:
+                sys.exit(f"mutation: {results_path} holds results of another suite ({entry['suite']}, now {suite}); "
+                         "resume with the --ref it was run on, or move it away")
             results[entry["id"]] = entry["result"]
     else:
         results_path.write_text("")
@@ -286,12 +321,12 @@ def main():
             path.write_text(original)
         results[site["id"]] = result
         with results_path.open("a") as f:
-            f.write(json.dumps({"id": site["id"], "result": result}) + "\n")
+            f.write(json.dumps({"id": site["id"], "result": result, "suite": suite}) + "\n")
         print(f"[{number}/{len(chosen)}] {result}: {site['id']}: {site['old'][:50]} -> {site['new']}", flush=True)
 
     # Leave the build as the tree is, for the next run.
     run(["ninja", "-C", str(build)], ROOT)
-    report(results, chosen, args.seed, build_root / "report.txt")
+    report(results, chosen, args.seed, suite, build_root / "report.txt")
     return 0
 
 
