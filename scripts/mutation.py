@@ -310,6 +310,7 @@ def main():
         path = tree / site["file"]
         original = path.read_text()
         path.write_text(apply(original, site))
+        by = ""
         try:
             code, output = run(["ninja", "-C", str(build)], ROOT)
             if code != 0:
@@ -317,12 +318,16 @@ def main():
             else:
                 code, output = run(ctest, build, timeout=limit)
                 result = "survived" if code == 0 else "caught"
+                # The test that caught it, or "time" when the suite ran out of time.
+                failed = re.search(r"Test +#\d+: (\S+) \.*\**(?:Failed|Exception|Timeout|Subprocess)", output)
+                by = failed.group(1) if failed else ("time" if code is None else "")
         finally:
             path.write_text(original)
         results[site["id"]] = result
         with results_path.open("a") as f:
-            f.write(json.dumps({"id": site["id"], "result": result, "suite": suite}) + "\n")
-        print(f"[{number}/{len(chosen)}] {result}: {site['id']}: {site['old'][:50]} -> {site['new']}", flush=True)
+            f.write(json.dumps({"id": site["id"], "result": result, "by": by, "suite": suite}) + "\n")
+        print(f"[{number}/{len(chosen)}] {result}{' by ' + by if by else ''}: {site['id']}: {site['old'][:50]} -> "
+              f"{site['new']}", flush=True)
 
     # Leave the build as the tree is, for the next run.
     run(["ninja", "-C", str(build)], ROOT)
