@@ -319,7 +319,8 @@ def main():
                 code, output = run(ctest, build, timeout=limit)
                 result = "survived" if code == 0 else "caught"
                 # The test that caught it, or "time" when the suite ran out of time.
-                failed = re.search(r"Test +#\d+: (\S+) \.+ +(?:\*\*\*|Exception|Subprocess)", output)
+                failed = re.search(r"^\s*\d+ - (\S+) \((?:Failed|Timeout|SEGFAULT|Subprocess|Exception|Child)", output,
+                                   re.MULTILINE) or re.search(r"Test +#\d+: (\S+) \.+ +(?:\*\*\*|Exception)", output)
                 by = failed.group(1) if failed else ("time" if code is None else "")
         finally:
             path.write_text(original)
