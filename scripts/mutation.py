@@ -210,13 +210,17 @@ def run(command, cwd, timeout=None):
 
 
 def report(results, chosen, seed, suite, out):
+    """results: fault id -> {"result": caught, survived or unbuilt, "by": the catching tests}."""
     by_file = {}
+    catches = {}  # test -> the faults it catches
     for site in chosen:
-        result = results.get(site["id"])
-        if result is None:
+        entry = results.get(site["id"])
+        if entry is None:
             continue
         counts = by_file.setdefault(site["file"], {"caught": 0, "survived": 0, "unbuilt": 0})
-        counts[result] += 1
+        counts[entry["result"]] += 1
+        for test in entry.get("by", "").split():
+            catches.setdefault(test, set()).add(site["id"])
     caught = sum(c["caught"] for c in by_file.values())
     survived = sum(c["survived"] for c in by_file.values())
     unbuilt = sum(c["unbuilt"] for c in by_file.values())
@@ -227,9 +231,18 @@ def report(results, chosen, seed, suite, out):
     for name in sorted(by_file):
         c = by_file[name]
         lines.append(f"  {name}: {c['caught']}/{c['caught'] + c['survived']}")
+    # The tests that alone catch some fault, and how many faults each catches in all.
+    alone = {}
+    for site in chosen:
+        tests = results.get(site["id"], {}).get("by", "").split()
+        if len(tests) == 1 and tests[0] != "time":
+            alone[tests[0]] = alone.get(tests[0], 0) + 1
+    lines += ["", "tests (faults caught alone / caught in all):"]
+    for test in sorted(catches, key=lambda t: (-alone.get(t, 0), -len(catches[t]), t)):
+        lines.append(f"  {test}: {alone.get(test, 0)}/{len(catches[test])}")
     lines += ["", "survivors:"]
     for site in chosen:
-        if results.get(site["id"]) == "survived":
+        if results.get(site["id"], {}).get("result") == "survived":
             shown = site["old"] if site["kind"] != "call" else site["old"][:60]
             lines.append(f"  {site['file']}:{site['line']}: {site['kind']}: {shown} -> {site['new']}")
     text = "\n".join(lines) + "\n"
@@ -263,7 +276,7 @@ def main():
         suite = "?"
         for line in results_path.read_text().splitlines():
             entry = json.loads(line)
-            results[entry["id"]] = entry["result"]
+            results[entry["id"]] = entry
             suite = entry.get("suite", suite)
         report(results, chosen, args.seed, suite, build_root / "report.txt")
         return 0
@@ -312,7 +325,7 @@ def main():
             if entry.get("suite", suite) != suite:
                 sys.exit(f"mutation: {results_path} holds results of another suite ({entry['suite']}, now {suite}); "
                          "resume with the --ref it was run on, or move it away")
-            results[entry["id"]] = entry["result"]
+            results[entry["id"]] = entry
     else:
         results_path.write_text("")
 
@@ -336,9 +349,9 @@ def main():
                 by = " ".join(failed) if failed else ("time" if code is None else "")
         finally:
             path.write_text(original)
-        results[site["id"]] = result
+        results[site["id"]] = {"id": site["id"], "result": result, "by": by, "suite": suite}
         with results_path.open("a") as f:
-            f.write(json.dumps({"id": site["id"], "result": result, "by": by, "suite": suite}) + "\n")
+            f.write(json.dumps(results[site["id"]]) + "\n")
         caught_by = f" by {len(by.split())} tests ({by.split()[0]}...)" if by else ""
         print(f"[{number}/{len(chosen)}] {result}{caught_by}: {site['id']}: {site['old'][:50]} -> {site['new']}",
               flush=True)
