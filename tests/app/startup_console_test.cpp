@@ -121,8 +121,9 @@ TEST_F(StartupConsole, MissingListFilesAreCreatedEmpty) {
   session.Write("param.txt", SimCardParams());
   const RunResult run = session.Run("x\n");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out.substr(0, kBanner.size() + kMissingRecordList.size() + kMissingPlaylist.size()),
-            kBanner + kMissingRecordList + kMissingPlaylist);
+  // Each notice closes with its own line of dashes, before those of the configuration.
+  const std::string expected = kBanner + kMissingRecordList + kMissingPlaylist + kDashes + "Requested Parameters:";
+  EXPECT_EQ(run.out.substr(0, expected.size()), expected);
   EXPECT_EQ(session.Read("record.txt"), "");
   EXPECT_EQ(session.Read("play.txt"), "");
 }
