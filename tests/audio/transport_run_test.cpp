@@ -467,6 +467,8 @@ TEST_F(TransportRunTest, ARunOnACardThatStopsAnsweringEndsAtCtrlCOrAfterFiveSile
       EXPECT_EQ(PendingSignal(), 0) << "the run took the signal";
     } else {
       EXPECT_NE(out.find(c.said + "\n"), std::string::npos) << out;
+      // Gone only after five seconds of the card's clock without a frame, a second a wait.
+      EXPECT_EQ(port.waits, 5);
       EXPECT_NE(out.find(c.kind == RunKind::kPlay ? "\nPlayback errors = 1 (No such device)\n" : gone),
                 std::string::npos)
           << out;
