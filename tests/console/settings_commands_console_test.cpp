@@ -147,6 +147,28 @@ TEST_F(SettingsConsole, MeterTurnedOnFromOffFalls) {
   EXPECT_EQ(meterLines("meter\t0\n", "mtr\n-30\n"), meterLines("meter\t-30\n", ""));
 }
 
+TEST_F(SettingsConsole, AStreamedClockCountsARecordingPeriodByPeriod) {
+  // A recording without playback: a clock line at the end of every period read, from the first
+  // period to past the stop (49152 frames, 48 periods of 1024).
+  session.Write("card-in.raw", std::string(6 * 60000, '\0'));
+  session.Write("record.txt", "a.wav\n");
+  const std::string out = Run("clock\tsc\nmeter\t0\no\t49152\n", "R\ndel\n");
+  const std::size_t from = out.find("Recording...\n");
+  ASSERT_NE(from, std::string::npos) << out;
+  std::string clock = out.substr(from + 13, out.find("\n\n\nInput Channel Peaks") - from - 13);
+  int periods = 0;
+  for (std::string expected; clock.starts_with("\nclock = "); clock.erase(0, expected.size())) {
+    char line[40];
+    ++periods;
+    std::snprintf(line, sizeof line, "\nclock = %.2f sec",
+                  static_cast<double>(static_cast<float>(1024 * periods) / 48000.0f));
+    expected = line;
+    ASSERT_TRUE(clock.starts_with(expected)) << "period " << periods << ":" << clock.substr(0, 40);
+  }
+  EXPECT_EQ(clock, "");
+  EXPECT_GE(periods, 48);
+}
+
 TEST_F(SettingsConsole, PrerollCrossfadeAndAuditionLengths) {
   struct Case {
     std::string settings, answers, key, saved;
