@@ -18,7 +18,7 @@ passes, and does not count when it does not compile. Results go to BUILD/results
 come, so an interrupted run goes on where it stopped (--resume); the report is printed at the
 end and written to BUILD/report.txt.
 
-  scripts/mutation.py [--seed 1] [--count 400] [--build build/mutation] [--list]
+  scripts/mutation.py [--seed 1] [--count 400] [--build build/mutation] [--list] [--first-failure]
 """
 
 import argparse
@@ -235,9 +235,10 @@ def report(results, chosen, seed, suite, out):
     alone = {}
     for site in chosen:
         tests = results.get(site["id"], {}).get("by", "").split()
-        if len(tests) == 1 and tests[0] != "time":
+        if len(tests) == 1 and tests[0] != "time" and not results[site["id"]].get("first"):
             alone[tests[0]] = alone.get(tests[0], 0) + 1
-    lines += ["", "tests (faults caught alone / caught in all):"]
+    lines += ["", "tests (faults caught alone / caught in all; a run with --first-failure records only the "
+              "first catching tests, so neither figure counts its faults in full):"]
     for test in sorted(catches, key=lambda t: (-alone.get(t, 0), -len(catches[t]), t)):
         lines.append(f"  {test}: {alone.get(test, 0)}/{len(catches[test])}")
     lines += ["", "survivors:"]
@@ -263,6 +264,9 @@ def main():
     parser.add_argument("--resume", action="store_true", help="keep the results of an earlier run of this sample")
     parser.add_argument("--ref", help="test the tree of this commit instead of the working tree")
     parser.add_argument("--report-only", action="store_true", help="report the results so far and stop")
+    parser.add_argument("--first-failure", action="store_true",
+                        help="stop a fault's suite at its first failing test: the same score, sooner, "
+                             "but only the first catching tests are recorded")
     args = parser.parse_args()
 
     build_root = (ROOT / args.build).resolve()
@@ -305,8 +309,9 @@ def main():
     # The whole suite for every fault, not only up to the first failure: which tests catch
     # which faults shows where tests overlap and which ones nothing else replaces.
     ctest = ["ctest", "-j", str(args.jobs), "--timeout", "120"]
+    fault_ctest = ctest + (["--stop-on-failure"] if args.first_failure else [])
 
-    code, output = run(["ninja", "-C", str(build)], ROOT)
+    code, output = run(["ninja", "-j", str(args.jobs), "-C", str(build)], ROOT)
     if code != 0:
         sys.exit("mutation: the unchanged tree does not build:\n" + output[-4000:])
     started = time.monotonic()
@@ -337,11 +342,11 @@ def main():
         path.write_text(apply(original, site))
         by = ""
         try:
-            code, output = run(["ninja", "-C", str(build)], ROOT)
+            code, output = run(["ninja", "-j", str(args.jobs), "-C", str(build)], ROOT)
             if code != 0:
                 result = "unbuilt"
             else:
-                code, output = run(ctest, build, timeout=limit)
+                code, output = run(fault_ctest, build, timeout=limit)
                 result = "survived" if code == 0 else "caught"
                 # The tests that caught it, or "time" when the suite ran out of time.
                 failed = re.findall(r"^\s*\d+ - (\S+) \(", output.split("The following tests FAILED:")[-1],
@@ -350,6 +355,8 @@ def main():
         finally:
             path.write_text(original)
         results[site["id"]] = {"id": site["id"], "result": result, "by": by, "suite": suite}
+        if args.first_failure and result == "caught":
+            results[site["id"]]["first"] = True  # "by" holds only the first catching tests
         with results_path.open("a") as f:
             f.write(json.dumps(results[site["id"]]) + "\n")
         caught_by = f" by {len(by.split())} tests ({by.split()[0]}...)" if by else ""
@@ -357,7 +364,7 @@ def main():
               flush=True)
 
     # Leave the build as the tree is, for the next run.
-    run(["ninja", "-C", str(build)], ROOT)
+    run(["ninja", "-j", str(args.jobs), "-C", str(build)], ROOT)
     report(results, chosen, args.seed, suite, build_root / "report.txt")
     return 0
 
