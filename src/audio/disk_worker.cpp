@@ -219,15 +219,18 @@ void DiskWorker::WriteSlots(std::size_t count) {
       }
       const std::uint64_t bytes = static_cast<std::uint64_t>(frames) * kSampleBytes;
       const Clock::time_point start = Clock::now();
+      std::uint64_t done = 0;
       const FileStatus status = WriteAtFrom(
-          *file.file, static_cast<std::uint64_t>(file.dataOffset + first.position * kSampleBytes), writePieces_);
+          *file.file, static_cast<std::uint64_t>(file.dataOffset + first.position * kSampleBytes), writePieces_, &done);
       Timed(false, bytes, MillisecondsSince(start));
+      // A full disk can take the first part of a write: its whole frames are the take's, and
+      // the final header counts them.
+      take.written = first.position + static_cast<std::int64_t>(done / kSampleBytes);
+      take.framesOnDisk = take.written;
       if (!status.ok()) {
         TakeFailed(k, status);
         break;
       }
-      take.written = first.position + frames;
-      take.framesOnDisk = take.written;
     }
     // Space on the disk for what comes next, reserved in long runs while there is time.
     const std::uint64_t end = static_cast<std::uint64_t>(file.dataOffset + take.written * kSampleBytes);
@@ -254,16 +257,17 @@ void DiskWorker::WriteSilence(std::size_t k, std::int64_t to) {
     const std::int64_t frames =
         std::min<std::int64_t>(to - take.written, static_cast<std::int64_t>(kSilence.size() / kSampleBytes));
     const Clock::time_point start = Clock::now();
+    std::uint64_t done = 0;
     const FileStatus status =
         WriteAt(*file.file, static_cast<std::uint64_t>(file.dataOffset + take.written * kSampleBytes),
-                std::span(kSilence.data(), static_cast<std::size_t>(frames) * kSampleBytes));
+                std::span(kSilence.data(), static_cast<std::size_t>(frames) * kSampleBytes), &done);
     Timed(false, static_cast<std::uint64_t>(frames) * kSampleBytes, MillisecondsSince(start));
+    take.written += static_cast<std::int64_t>(done / kSampleBytes);
+    take.framesOnDisk = take.written;
     if (!status.ok()) {
       TakeFailed(k, status);
       return;
     }
-    take.written += frames;
-    take.framesOnDisk = take.written;
   }
 }
 

@@ -226,7 +226,9 @@ void StartWriteBack(const FileDescriptor& file, std::uint64_t offset, std::uint6
   ::sync_file_range(file.get(), static_cast<off64_t>(offset), static_cast<off64_t>(bytes), SYNC_FILE_RANGE_WRITE);
 }
 
-FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes) {
+FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes,
+                   std::uint64_t* written) {
+  if (written != nullptr) *written = 0;
   Reaching("write", file, StorageCall::kWrite, bytes.size());
   if (const int fault = InjectedFault(file); fault != 0) return FileStatus::Failed("write to", file.name(), fault);
   std::size_t done = 0;
@@ -239,12 +241,14 @@ FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<c
     }
     if (n == 0) return FileStatus::Failed("write to", file.name(), ENOSPC);
     done += static_cast<std::size_t>(n);
+    if (written != nullptr) *written = done;
   }
   return FileStatus::Done();
 }
 
 FileStatus WriteAtFrom(const FileDescriptor& file, std::uint64_t offset,
-                       std::span<const std::span<const unsigned char>> pieces) {
+                       std::span<const std::span<const unsigned char>> pieces, std::uint64_t* written) {
+  if (written != nullptr) *written = 0;
   std::uint64_t total = 0;
   for (const std::span<const unsigned char> piece : pieces) total += piece.size();
   Reaching("write", file, StorageCall::kWrite, total);
@@ -261,6 +265,7 @@ FileStatus WriteAtFrom(const FileDescriptor& file, std::uint64_t offset,
     }
     if (n == 0) return FileStatus::Failed("write to", file.name(), ENOSPC);
     done += static_cast<std::uint64_t>(n);
+    if (written != nullptr) *written = done;
     cursor.Advance(static_cast<std::size_t>(n));
   }
   return FileStatus::Done();

@@ -86,14 +86,16 @@ FileStatus ReadAtInto(const FileDescriptor& file, std::uint64_t offset,
                       std::span<const std::span<unsigned char>> pieces, std::uint64_t& got);
 
 // Writes all of bytes at offset. A short write that makes no progress counts as "No space left
-// on device".
-FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes);
+// on device". `written`, when given, is set to the bytes that reached the file from offset on,
+// all of them or those before the failure: a full disk can take a part of a write.
+FileStatus WriteAt(const FileDescriptor& file, std::uint64_t offset, std::span<const unsigned char> bytes,
+                   std::uint64_t* written = nullptr);
 
 // Writes the pieces one after the other from offset on, with one system call for all of them
 // where the system allows: a take's blocks, scattered over a ring in memory, go to the disk in
-// one long write. Fails as WriteAt does.
+// one long write. Fails, and counts what was written, as WriteAt does.
 FileStatus WriteAtFrom(const FileDescriptor& file, std::uint64_t offset,
-                       std::span<const std::span<const unsigned char>> pieces);
+                       std::span<const std::span<const unsigned char>> pieces, std::uint64_t* written = nullptr);
 
 // Reserves the disk blocks of a range beyond the file's end without changing its size
 // (fallocate with FALLOC_FL_KEEP_SIZE), so that a file written piece by piece over a long
