@@ -1,274 +1,301 @@
-// The mix kernels one at a time, in every form the build holds: which form runs, that each
-// kernel reads and writes exactly its part (the buffers end at pages that fault when touched),
-// the values at the ends of the sample range, the 64-bit sums where they wrap, and gains so
-// small that their products are subnormal. MixCrossCheck (mix_engine_test.cpp) checks the
-// forms on whole mixes.
+// The mix kernels one at a time in every form the build holds, their buffers next to pages that
+// fault when touched; the engine against the reference mixer in every form; the gains it is given.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <limits>
-#include <memory>
 #include <random>
-#include <stdexcept>
-#include <vector>
 
 #include "mix/block_kernels.h"
+#include "mix/gains.h"
+#include "mix/mix_engine.h"
+#include "reference_mix.h"
 
 #if defined(__arm__)
 #include <asm/hwcap.h>
 #include <sys/auxv.h>
 #endif
 
-namespace tapeloom {
+namespace tapeloom::test {
 namespace {
 
 constexpr std::size_t kFrames = kKernelFrames;
-constexpr std::size_t kRegionBytes = 3 * kFrames;
 
-// The form that KernelForms::kBest must give on this processor, found here independently of
-// the program's own detection.
-KernelSet ExpectedBest() {
+// The forms expected on this processor, found independently of the program's own detection.
+TEST(KernelChoice, BestFollowsTheProcessorAndBaselineNeverTakesItsExtensions) {
+  KernelSet best = KernelSet::kPlain, base = KernelSet::kPlain;
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0 ? KernelSet::kAvx2 : KernelSet::kSse2;
+  best = base = KernelSet::kSse2;
+  if (__builtin_cpu_supports("avx2")) best = KernelSet::kAvx2;
 #elif defined(__arm__)
-  return (getauxval(AT_HWCAP) & HWCAP_NEON) != 0 ? KernelSet::kNeon : KernelSet::kPlain;
-#else
-  return KernelSet::kPlain;
+  if (getauxval(AT_HWCAP) & HWCAP_NEON) best = KernelSet::kNeon;
 #endif
-}
-
-KernelSet ExpectedBaseline() {
-#if defined(__SSE2__)
-  return KernelSet::kSse2;
-#else
-  return KernelSet::kPlain;
-#endif
-}
-
-const char* Name(KernelForms forms) { return forms == KernelForms::kBest ? "Best" : "Baseline"; }
-
-TEST(KernelChoice, BestFollowsTheProcessorAndBaselineNeverTakesItsExtensions) {
   UseKernelForms(KernelForms::kBaseline);
-  EXPECT_EQ(KernelSetInUse(), ExpectedBaseline());
+  EXPECT_EQ(KernelSetInUse(), base);
   UseKernelForms(KernelForms::kBest);
-  EXPECT_EQ(KernelSetInUse(), ExpectedBest());
-#if defined(__arm__)
-  // qemu-arm reports NEON, so the suite under it runs the NEON kernels; a board without NEON
-  // runs the plain ones for both choices.
-  std::printf("NEON %s: the best kernels are the %s ones\n",
-              (getauxval(AT_HWCAP) & HWCAP_NEON) != 0 ? "reported" : "not reported",
-              KernelSetInUse() == KernelSet::kNeon ? "NEON" : "plain");
-#endif
+  EXPECT_EQ(KernelSetInUse(), best);
 }
 
-// Memory for one buffer that ends, or starts, where an inaccessible page begins or ends, so
-// that a kernel reading or writing one byte beyond its part faults.
-class GuardedBuffer {
- public:
-  enum class Edge { kAfterEnd, kBeforeStart };
-
-  GuardedBuffer(std::size_t bytes, Edge edge) : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
-    const std::size_t usable = (bytes + page_ - 1) / page_ * page_;
-    length_ = usable + 2 * page_;
-    void* base = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
-    base_ = static_cast<unsigned char*>(base);
-    mprotect(base_, page_, PROT_NONE);
-    mprotect(base_ + page_ + usable, page_, PROT_NONE);
-    data_ = edge == Edge::kBeforeStart ? base_ + page_ : base_ + page_ + usable - bytes;
+// A buffer of `count` Ts that ends where an inaccessible page begins, or starts where one ends.
+template <typename T>
+struct Guarded {
+  Guarded(std::size_t count, bool atEnd) : usable((count * sizeof(T) + kPage - 1) / kPage * kPage) {
+    base = static_cast<char*>(mmap(nullptr, usable + 2 * kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    EXPECT_EQ(mprotect(base + kPage, usable, PROT_READ | PROT_WRITE), 0);
+    data = static_cast<T*>(static_cast<void*>(base + kPage + (atEnd ? usable - count * sizeof(T) : 0)));
   }
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-  ~GuardedBuffer() { munmap(base_, length_); }
-
-  template <typename T>
-  T* As() const {
-    return static_cast<T*>(data_);
-  }
-
- private:
-  std::size_t page_;
-  std::size_t length_ = 0;
-  unsigned char* base_ = nullptr;
-  void* data_ = nullptr;  // aligned for any element type: the sizes used are multiples of 8
+  ~Guarded() { munmap(base, usable + 2 * kPage); }
+  static inline const auto kPage = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  std::size_t usable;
+  char* base;
+  T* data;
 };
 
-// Samples that put the ends of the 24-bit range, zero and its neighbours, and patterns that
-// use every byte in each position of a vector step (the vector forms take 4, 8 and 16 frames).
-std::vector<std::int32_t> EdgeSamples(unsigned seed) {
-  constexpr std::array<std::int32_t, 9> kEdges = {-8388608, 8388607, 0, -1, 1, 0x123456, -0x654321, 0x7f0080, -0x7fff};
-  std::mt19937 random(seed);
-  std::vector<std::int32_t> samples(kFrames);
-  for (std::size_t i = 0; i < kFrames; ++i) {
-    samples[i] = i % 3 == 2 ? std::uniform_int_distribution<std::int32_t>(-8388608, 8388607)(random)
-                            : kEdges[(i * 7 + seed) % kEdges.size()];
-  }
-  return samples;
-}
-
-void Pack(const std::vector<std::int32_t>& samples, unsigned char* region) {
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    for (std::size_t k = 0; k < 3; ++k) region[3 * i + k] = static_cast<unsigned char>(samples[i] >> (8 * k));
-  }
-}
-
-std::int32_t Unpack(const unsigned char* bytes) {
-  const std::uint32_t low24 = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-                              static_cast<std::uint32_t>(bytes[2]) << 16;
-  return static_cast<std::int32_t>(low24 << 8) >> 8;
-}
-
 class KernelForm : public testing::TestWithParam<KernelForms> {
- protected:
   void SetUp() override { UseKernelForms(GetParam()); }
   void TearDown() override { UseKernelForms(KernelForms::kBest); }
 };
+using MixCrossCheck = KernelForm;
+const auto kForms = testing::Values(KernelForms::kBest, KernelForms::kBaseline);
+const auto kName = [](const auto& forms) { return forms.param == KernelForms::kBest ? "Best" : "Baseline"; };
+INSTANTIATE_TEST_SUITE_P(Forms, KernelForm, kForms, kName);
+INSTANTIATE_TEST_SUITE_P(Forms, MixCrossCheck, kForms, kName);
 
-INSTANTIATE_TEST_SUITE_P(Forms, KernelForm, testing::Values(KernelForms::kBest, KernelForms::kBaseline),
-                         [](const testing::TestParamInfo<KernelForms>& forms) { return Name(forms.param); });
-
-using Edge = GuardedBuffer::Edge;
-constexpr std::array<Edge, 2> kEdges = {Edge::kAfterEnd, Edge::kBeforeStart};
-
-TEST_P(KernelForm, DecodingReadsAndWritesOnlyItsPartAndKeepsTheRangeEnds) {
-  for (const Edge edge : kEdges) {
-    for (const unsigned seed : {0u, 5u}) {
-      GuardedBuffer region(kRegionBytes, edge);
-      GuardedBuffer decoded(kFrames * sizeof(std::uint32_t), edge);
-      const std::vector<std::int32_t> samples = EdgeSamples(seed);
-      Pack(samples, region.As<unsigned char>());
-      DecodeOffsetSamples(region.As<unsigned char>(), decoded.As<std::uint32_t>());
-      for (std::size_t i = 0; i < kFrames; ++i) {
-        ASSERT_EQ(decoded.As<std::uint32_t>()[i], static_cast<std::uint32_t>(samples[i] + 8388608))
-            << "frame " << i << " seed " << seed;
-      }
+TEST_P(KernelForm, DecodingKeepsTheRangeEnds) {
+  // The range ends, zero and its neighbours, and patterns that use every byte of a vector step.
+  const std::int32_t edges[] = {-8388608, 8388607, 0, -1, 1, 0x123456, -0x654321, 0x7f0080, -0x7fff};
+  std::mt19937 random(5);
+  for (const bool atEnd : {true, false}) {
+    Guarded<unsigned char> region(3 * kFrames, atEnd);
+    Guarded<std::int32_t> decoded(kFrames, atEnd);
+    std::vector<std::int32_t> samples(kFrames);
+    for (std::size_t i = 0; i < kFrames; ++i) {
+      samples[i] = i % 3 == 2 ? std::uniform_int_distribution(-8388608, 8388607)(random) : edges[(i * 7 + atEnd) % 9];
+      for (int k = 0; k < 3; ++k) region.data[3 * i + k] = static_cast<unsigned char>(samples[i] >> 8 * k);
     }
+    DecodeOffsetSamples(region.data, reinterpret_cast<std::uint32_t*>(decoded.data));
+    for (std::size_t i = 0; i < kFrames; ++i) ASSERT_EQ(decoded.data[i], samples[i] + 8388608) << i;
   }
 }
-
-struct Tap {
-  std::int32_t gainL;
-  std::int32_t gainR;
-};
 
 TEST_P(KernelForm, SumsOfEveryGroupSizeWrapModulo64Bits) {
   constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
-  // clang-format off
-  const std::vector<std::vector<Tap>> groups = {
-      {{kMax, 0}},
-      {{kMax, kMax}, {1, kMax}},
-      {{0, 181}, {kMax, 3}, {kMax, kMax}},
-      {{kMax, kMax}, {kMax, kMax}, {kMax, kMax}, {kMax, kMax}},
-      {{256, 0}, {0, 256}, {-1, 7}, {kMax, std::numeric_limits<std::int32_t>::min()}},  // signed gains
-  };
-  // clang-format on
-  for (const Edge edge : kEdges) {
-    for (const auto& group : groups) {
+  using Gains = std::vector<std::pair<std::int32_t, std::int32_t>>;  // of each tap; the last group's are signed
+  for (const Gains& group : {Gains{{kMax, 0}}, Gains{{kMax, kMax}, {1, kMax}}, Gains{{0, 181}, {kMax, 3}, {kMax, kMax}},
+                             Gains(4, {kMax, kMax}), Gains{{256, 0}, {0, 256}, {-1, 7}, {kMax, -kMax - 1}}}) {
+    for (const bool atEnd : {true, false}) {
+      std::vector<std::unique_ptr<Guarded<std::uint32_t>>> rows;
+      std::vector<TrackTap> taps;
+      for (std::size_t k = 0; k < group.size(); ++k) {
+        auto* row = rows.emplace_back(std::make_unique<Guarded<std::uint32_t>>(kFrames, atEnd))->data;
+        // Mostly the largest offset sample, so that four of the largest products pass 2^64.
+        for (std::size_t i = 0; i < kFrames; ++i) row[i] = i % 5 == k ? static_cast<std::uint32_t>(i) * 4099 : 0xffffff;
+        taps.push_back(TrackTap{row, group[k].first, group[k].second});
+      }
       for (const bool first : {true, false}) {
-        std::vector<std::unique_ptr<GuardedBuffer>> rows;
-        std::vector<TrackTap> taps;
-        for (std::size_t k = 0; k < group.size(); ++k) {
-          rows.push_back(std::make_unique<GuardedBuffer>(kFrames * sizeof(std::uint32_t), edge));
-          auto* row = rows.back()->As<std::uint32_t>();
-          // The largest offset sample in most frames, so that four of the largest products pass 2^64.
-          for (std::size_t i = 0; i < kFrames; ++i)
-            row[i] = i % 5 == k ? static_cast<std::uint32_t>(i * 4099) : 0xffffffu;
-          taps.push_back(TrackTap{row, group[k].gainL, group[k].gainR});
-        }
-        GuardedBuffer accL(kFrames * sizeof(std::uint64_t), edge);
-        GuardedBuffer accR(kFrames * sizeof(std::uint64_t), edge);
-        std::vector<std::uint64_t> expectL(kFrames);
-        std::vector<std::uint64_t> expectR(kFrames);
+        Guarded<std::uint64_t> accL(kFrames, atEnd), accR(kFrames, atEnd);
+        for (std::size_t i = 0; i < kFrames; ++i) accR.data[i] = ~(accL.data[i] = ~std::uint64_t{0} - i * 977);
+        AccumulateGroup(taps, accL.data, accR.data, first);
         for (std::size_t i = 0; i < kFrames; ++i) {
-          const std::uint64_t start = ~std::uint64_t{0} - i * 977;  // just below 2^64
-          accL.As<std::uint64_t>()[i] = start;
-          accR.As<std::uint64_t>()[i] = ~start;
-          expectL[i] = first ? 0 : start;
-          expectR[i] = first ? 0 : ~start;
+          std::uint64_t left = first ? 0 : ~std::uint64_t{0} - i * 977, right = first ? 0 : i * 977;
           for (const TrackTap& tap : taps) {
-            expectL[i] += tap.samples[i] * static_cast<std::uint64_t>(static_cast<std::int64_t>(tap.gainL));
-            expectR[i] += tap.samples[i] * static_cast<std::uint64_t>(static_cast<std::int64_t>(tap.gainR));
+            left += tap.samples[i] * static_cast<std::uint64_t>(std::int64_t{tap.gainL});
+            right += tap.samples[i] * static_cast<std::uint64_t>(std::int64_t{tap.gainR});
           }
-        }
-        AccumulateGroup(taps, accL.As<std::uint64_t>(), accR.As<std::uint64_t>(), first);
-        for (std::size_t i = 0; i < kFrames; ++i) {
-          ASSERT_EQ(accL.As<std::uint64_t>()[i], expectL[i])
-              << "taps " << taps.size() << " first " << first << " frame " << i;
-          ASSERT_EQ(accR.As<std::uint64_t>()[i], expectR[i])
-              << "taps " << taps.size() << " first " << first << " frame " << i;
+          ASSERT_EQ(std::tie(accL.data[i], accR.data[i]), std::tie(left, right)) << taps.size() << first << i;
         }
       }
     }
   }
 }
 
-// The output stages against per-sample single-precision arithmetic, with gains down to the
-// subnormal range (a vector unit that flushes subnormals to zero must not change a bit), sums
-// of every size and sign, and one sum at the bounds where the vector forms hand a part to the
-// direct conversions (2^47 on ARM, 2^51 on x86), with and without the extra sums and the
-// master feed.
-TEST_P(KernelForm, OutputStagesTouchOnlyTheirPartsAtAnyGain) {
-  const std::array<float, 6> gains = {1.0f / 256.0f, 1.5f, 1e-30f, 1e-40f, std::numeric_limits<float>::denorm_min(),
-                                      -0.75f};
-  constexpr std::int64_t kTwoTo47 = std::int64_t{1} << 47;
-  // clang-format off
-  const std::array<std::int64_t, 7> largest = {0, kTwoTo47 - 1, -kTwoTo47, kTwoTo47, -kTwoTo47 - 1,
-                                               (std::int64_t{1} << 49) + (1 << 25) + 1,  // rounds up, just
-                                               (std::int64_t{1} << 51) + 3};
-  // clang-format on
-  constexpr float kFeedLimit = 140737488355328.0f;  // 2^47
+// The output stages against per-sample single precision: gains down to the smallest subnormal (a
+// unit that flushes them to zero must not change a bit), sums of every size and sign, and one at
+// the bounds where a vector form hands a part to the scalar one (2^47 on ARM, 2^51 on x86).
+TEST_P(KernelForm, OutputStagesMatchSinglePrecisionAtAnyGain) {
+  constexpr std::int64_t k47 = std::int64_t{1} << 47;
   std::mt19937_64 random(31);
-  for (const Edge edge : kEdges) {
-    for (const float gain : gains) {
-      for (const std::int64_t outlier : largest) {
-        GuardedBuffer acc(kFrames * sizeof(std::uint64_t), edge);
-        GuardedBuffer extra(kFrames * sizeof(std::int64_t), edge);
-        GuardedBuffer region(kRegionBytes, edge);
-        GuardedBuffer master(kFrames * sizeof(std::int64_t), edge);
-        const std::uint64_t correction = OffsetCorrection(1000);
+  for (const bool atEnd : {true, false}) {
+    for (const float gain : {1.0f / 256, 1.5f, 1e-30f, 1e-40f, std::numeric_limits<float>::denorm_min(), -0.75f}) {
+      // 2^49 + 2^25 + 1 rounds up only when converted in one rounding.
+      for (const std::int64_t outlier :
+           {std::int64_t{0}, k47 - 1, -k47, k47, -k47 - 1, 4 * k47 + (1 << 25) + 1, 16 * k47 + 3}) {
+        Guarded<std::uint64_t> acc(kFrames, atEnd);
+        Guarded<std::int64_t> extra(kFrames, atEnd), master(kFrames, atEnd);
+        Guarded<unsigned char> region(3 * kFrames, atEnd);
         std::vector<std::int64_t> sums(kFrames);
-        for (std::size_t i = 0; i < kFrames; ++i) {
-          const auto shift = static_cast<int>(i % 45);  // magnitudes up to 2^44, both signs, and 0
-          sums[i] = i % 13 == 0 ? 0 : static_cast<std::int64_t>(random() >> (19 + shift)) * (i % 2 ? 1 : -1);
-          if (i == 777 && outlier != 0) sums[i] = outlier;
-          acc.As<std::uint64_t>()[i] = static_cast<std::uint64_t>(sums[i] - 7) + correction;
-          extra.As<std::int64_t>()[i] = 7;
-          master.As<std::int64_t>()[i] = static_cast<std::int64_t>(i) - 500;
-        }
         std::int64_t peak = 0;
         for (std::size_t i = 0; i < kFrames; ++i) {
-          const float scaled = static_cast<float>(sums[i]) * gain;
-          peak = std::max(peak, static_cast<std::int64_t>(std::fabs(scaled)));
+          // Magnitudes up to 2^44, both signs, and 0.
+          sums[i] = i % 13 == 0 ? 0 : static_cast<std::int64_t>(random() >> (19 + i % 45)) * (i % 2 ? 1 : -1);
+          sums[i] = i == 777 && outlier != 0 ? outlier : sums[i];
+          acc.data[i] = static_cast<std::uint64_t>(sums[i] - 7) + OffsetCorrection(1000);
+          extra.data[i] = 7;
+          master.data[i] = static_cast<std::int64_t>(i) - 500;
+          peak = std::max(peak, static_cast<std::int64_t>(std::fabs(static_cast<float>(sums[i]) * gain)));
         }
-        const std::uint32_t toRegion = ScaleToRegion(acc.As<std::uint64_t>(), correction, extra.As<std::int64_t>(),
-                                                     gain, region.As<unsigned char>());
-        EXPECT_EQ(PeakFromBits(toRegion), peak) << gain << " " << outlier;
+        SCOPED_TRACE(testing::Message() << "gain " << gain << " outlier " << outlier);
+        EXPECT_EQ(PeakFromBits(ScaleToRegion(acc.data, OffsetCorrection(1000), extra.data, gain, region.data)), peak);
+        EXPECT_EQ(PeakFromBits(ScaleIntoMaster(acc.data, OffsetCorrection(1000) - 7, gain, master.data, false)), peak);
         for (std::size_t i = 0; i < kFrames; ++i) {
           const float scaled = static_cast<float>(sums[i]) * gain;
-          const auto expected = static_cast<std::int32_t>(std::clamp(scaled, -8388608.0f, 8388607.0f));
-          ASSERT_EQ(Unpack(region.As<unsigned char>() + 3 * i), expected)
-              << "gain " << gain << " outlier " << outlier << " frame " << i;
-        }
-        const std::uint32_t intoMaster =
-            ScaleIntoMaster(acc.As<std::uint64_t>(), correction - 7, gain, master.As<std::int64_t>(), false);
-        EXPECT_EQ(PeakFromBits(intoMaster), peak) << gain << " " << outlier;
-        for (std::size_t i = 0; i < kFrames; ++i) {
-          const float scaled = std::clamp(static_cast<float>(sums[i]) * gain, -kFeedLimit, kFeedLimit);
-          ASSERT_EQ(master.As<std::int64_t>()[i],
-                    static_cast<std::int64_t>(i) - 500 + 256 * static_cast<std::int64_t>(scaled))
-              << "gain " << gain << " outlier " << outlier << " frame " << i;
+          const unsigned char* bytes = region.data + 3 * i;
+          ASSERT_EQ(bytes[0] | bytes[1] << 8 | static_cast<signed char>(bytes[2]) * 65536,
+                    static_cast<std::int32_t>(std::clamp(scaled, -8388608.0f, 8388607.0f)))
+              << i;
+          const auto feed = static_cast<std::int64_t>(std::clamp(scaled, -0x1p47f, 0x1p47f));
+          ASSERT_EQ(master.data[i], static_cast<std::int64_t>(i) - 500 + 256 * feed) << i;
         }
       }
     }
   }
+}
+
+// The conversions made without 64-bit conversion instructions against the direct ones.
+TEST(WideConversions, SplitFormsMatchTheDirectOnes) {
+  std::mt19937_64 random(7);
+  std::vector<std::int64_t> values = {
+      0, 1, -1, 16777217, -16777219, 2147483647, -2147483648LL, 6048185647, (1LL << 53) - 1, 1 - (1LL << 53)};
+  for (int k = 0; k < 20000; ++k)
+    values.push_back(static_cast<std::int64_t>(random() >> (11 + k % 40)) * (k % 2 ? 1 : -1));
+  for (const std::int64_t v : values) {
+    ASSERT_EQ(SplitToFloat(v), static_cast<float>(v)) << v;
+    const float f = static_cast<float>(v) / 64;
+    ASSERT_TRUE(std::fabs(f) > 0x1p47f || SplitTruncate(f) == static_cast<std::int64_t>(f)) << f;
+  }
+}
+
+void MixBlock(MixEngine& engine, Block& block, const MixSetup& s, MixPeaks& peaks) {
+  if (s.mix == 1) return engine.Mix(block, s.n, s.play, s.gainL, s.gainR, peaks, s.busGain[0]);
+  engine.MixMultiple(block, s.n, s.play, s.gainL, s.gainR, peaks, s.busActive, s.busAssign, s.busCount, s.busGain,
+                     static_cast<MixMode>(s.mix));
+}
+
+// Random blocks in every mode through one engine (nothing of one block may leak into the next) and
+// one set of peaks, which only grow. Gains as volume and pan make them, any integer gains of
+// everyday size, or gains so large that sums pass 2^51, where the vector forms go to the scalar one.
+TEST_P(MixCrossCheck, QuietLoudAndHugeMixesMatchTheReference) {
+  enum class Gains { kVolumeAndPan, kAny, kHuge };
+  for (const auto& [loud, gains] : {std::pair{false, Gains::kVolumeAndPan}, std::pair{true, Gains::kVolumeAndPan},
+                                    std::pair{true, Gains::kAny}, std::pair{true, Gains::kHuge}}) {
+    std::mt19937 random(loud ? 1234u : 99u);
+    const auto pick = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    MixEngine engine;
+    MixPeaks peaks, expectedPeaks;
+    int overs = 0, beyond51 = 0;
+    for (int round = 0; round < 60; ++round) {
+      MixSetup s{.n = pick(1, 24), .mix = 1 + round % 3, .busCount = pick(0, 12)};
+      const int regions = std::max({s.n, 2, s.mix == 2 ? 2 * s.busCount : 0}), range = loud ? 8388607 : 4095;
+      Block block = MakeBlock(regions);
+      for (int i = 0; i < regions * kMixBlockFrames; ++i) SetSample(block, 0, i, pick(-range - 1, range));
+      std::array<float, kMaxTracks> v{}, p{};
+      for (std::size_t t = 0; t < kMaxTracks; ++t) {
+        s.play[t] = pick(0, 5) ? 1 : 2 * pick(0, 1);  // only 1 plays
+        v[t] = static_cast<float>(pick(loud ? -20 : -60, 12));
+        p[t] = static_cast<float>(pick(-100, 100));
+        const int largest = gains == Gains::kHuge ? 1 << 30 : 100000;
+        s.gainL[t] = static_cast<float>(pick(-largest, largest)) / 3.0f;
+        s.gainR[t] = static_cast<float>(pick(-largest, largest)) / 7.0f;
+      }
+      std::array<int, kMaxTracks> all;
+      all.fill(1);
+      if (gains == Gains::kVolumeAndPan) SetVolume(p, v, s.gainL, s.gainR, kMaxTracks, all, kTrackGainScale);
+      for (int b = 0; b < kMaxBusses; ++b) {
+        s.busActive[b] = pick(0, 3) ? 1 : 2 * pick(0, 1);
+        SetBusVolume(s.busGain, static_cast<float>(pick(-40, loud ? 15 : 0)), b, kBusGainDivisor);
+        if (loud && pick(0, 9) == 0) s.busGain[b] = 1.0f;  // the start-up gain
+        for (std::size_t t = 0; t < kMaxTracks; ++t) s.busAssign[b][t] = pick(0, 3) == 0 ? 1 : 2 * pick(0, 1);
+      }
+      const ReferenceResult expected = ReferenceMix(block, s);
+      MixBlock(engine, block, s, peaks);
+      ASSERT_EQ(block, expected.block) << "loud " << loud << " gains " << int(gains) << " round " << round;
+      GrowPeaks(expectedPeaks, expected.peaks);
+      ASSERT_EQ(std::tie(peaks.left, peaks.right, peaks.busLeft, peaks.busRight),
+                std::tie(expectedPeaks.left, expectedPeaks.right, expectedPeaks.busLeft, expectedPeaks.busRight));
+      // The quiet cases stay within 32 and 24 bits, where the limits never act.
+      ASSERT_TRUE(loud || (expected.largestSum < std::int64_t{1} << 31 && expected.largestOut <= 8388607));
+      overs += expected.largestOut > 8388607;
+      beyond51 += expected.largestSum >= std::int64_t{1} << 51;
+    }
+    EXPECT_TRUE(!loud || overs > 20) << "the loud cases must go over";
+    EXPECT_TRUE(gains != Gains::kHuge || beyond51 > 20) << "the huge gains must take sums past 2^51";
+  }
+}
+
+TEST(MixEngine, OutputsBeyondTheBlockAndGainsThatAreNoNumber) {
+  MixSetup s{.n = 4, .mix = 1, .busCount = 64};
+  s.play = {1, 1, 1, 1};
+  s.gainL = {181.23f};  // -1000 × 181 / 256 = -707.03: truncated toward zero
+  s.gainR = {512};
+  s.busGain = {1.0f / 256, 1.0f / 256};
+  s.busActive.fill(1);
+  s.busAssign[1][0] = 1;
+  Block block = MakeBlock(1);  // one region: the right side and bus 2's pair have nowhere to go
+  MixPeaks peaks;
+  MixEngine engine;
+  for (const auto& [mode, masterGain, sample] :
+       {std::tuple{1, 1.0f / 256, -707}, std::tuple{2, NAN, 0}, std::tuple{1, NAN, 0}, std::tuple{0, 1.0f, -1000},
+        std::tuple{4, 1.0f, -1000}}) {
+    std::tie(s.mix, s.busGain[0]) = std::tuple(mode, masterGain);
+    SetSample(block, 0, 0, -1000);
+    MixBlock(engine, block, s, peaks);  // MixMultiple does nothing in modes 0 and 4; no number mutes
+    EXPECT_EQ(SampleAt(block, 0, 0), sample) << "mode " << mode << ", master " << masterGain;
+  }
+  EXPECT_EQ(std::tie(peaks.right, peaks.busRight[1]), std::tuple(2000, 2000)) << "measured, though not heard";
+}
+
+TEST(TrackGains, PanLawVolumeClampsAndOnlyPlayingTracks) {
+  constexpr float kC = 0.70794576f;  // -3 dB at the centre; the near side rises linear in dB
+  const auto near = [](float pan) { return kC * std::pow(10.0f, 3 * pan / 2000); };
+  const std::string low = "Volume of channel 1 is too low.\nIt has been reset to -144 dB, the minimum.\n";
+  const std::string high = "Volume of channel 1 is too high.\nIt has been reset to 12 dB, the maximum.\n";
+  const std::string pan = "Pan of channel 1 is too extreme.\nIt has been reset to ";
+  const struct {
+    float volume, pan, keptVolume, keptPan, left, right;  // left and right: the pan law's factors
+    std::string printed;
+  } cases[] = {{0, 0, 0, 0, kC, kC, ""},
+               {6, 25, 6, 25, kC * 0.75f, near(25), ""},
+               {-144, -99, -144, -99, near(99), kC / 100, ""},
+               {12, 1, 12, 1, kC * 0.99f, near(1), ""},
+               {-200, 150, -144, 100, 0, near(100), low + pan + "100, fully right\n"},
+               {20, -150, 12, -100, near(100), 0, high + pan + "-100, fully left\n"}};
+  for (const auto& c : cases) {
+    std::array<float, kMaxTracks> v{c.volume, 0, 50}, p{c.pan}, gainL{}, gainR{};
+    gainL.fill(42.0f);
+    std::array<int, kMaxTracks> play{1, 2, 1};  // only 1 plays; track 3 is beyond n
+    testing::internal::CaptureStdout();
+    SetVolume(p, v, gainL, gainR, 2, play, kTrackGainScale);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    const double level = 256.0 * std::pow(10.0, c.keptVolume / 20.0);
+    EXPECT_NEAR(gainL[0], level * c.left, level * c.left * 2e-6) << c.volume << " dB, pan " << c.pan;
+    EXPECT_NEAR(gainR[0], level * c.right, level * c.right * 2e-6) << c.volume << " dB, pan " << c.pan;
+    EXPECT_EQ(std::tie(v[0], p[0], gainL[1], gainL[2], v[2]), std::tuple(c.keptVolume, c.keptPan, 42.0f, 42.0f, 50.0f));
+  }
+}
+
+TEST(Busses, GainsOnlyForAValidBusAndLevelAndActivityFollowsRoutingExceptForBusOne) {
+  const std::tuple<float, int, int> calls[] = {{15, 63, 1}, {-144, 1, 1},    {0, 64, 0}, {0, -1, 0},
+                                               {16, 1, 0},  {-144.5f, 1, 0}, {NAN, 1, 0}};
+  std::array<float, kMaxBusses> gains;
+  for (const auto& [level, bus, valid] : calls) {
+    gains.fill(1);
+    EXPECT_EQ(SetBusVolume(gains, level, bus, kBusGainDivisor), valid) << level << " dB on bus " << bus;
+    EXPECT_EQ(gains[std::clamp(bus, 0, 63)], valid ? static_cast<float>(std::pow(10.0, level / 20) / 256) : 1) << level;
+  }
+  EXPECT_EQ(SetBusVolume(gains, 0, 1, 0), 0) << "a divisor below 1";
+  SessionSettings s;
+  s.busvl = {0, -6, 20, -200, NAN};
+  SetSessionBusGains(s);  // beyond a limit: that limit's gain, never the start-up 1.0; no number keeps it
+  EXPECT_EQ(std::tie(s.busGain[0], s.busGain[1], s.busGain[2], s.busGain[3], s.busGain[4], s.busGain[63]),
+            std::tuple(1.0f / 256, dBtoRatio(-6, 1) / 256, dBtoRatio(15, 1) / 256, dBtoRatio(-144, 1) / 256, 1.0f,
+                       1.0f / 256));
+  std::array<int, kMaxBusses> expected{1, 0, 0, 1};  // bus 1 stays as it was, bus 6 lost its tracks
+  s.busActive = {1, 0, 0, 0, 0, 1};
+  s.busAssign[3][255] = s.busAssign[63][0] = expected[63] = 1;
+  UpdateBusses(s.busAssign, s.busActive);
+  EXPECT_EQ(s.busActive, expected);
 }
 
 }  // namespace
-}  // namespace tapeloom
+}  // namespace tapeloom::test
