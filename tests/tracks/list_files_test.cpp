@@ -1,118 +1,114 @@
-// List files: entries, lookups, the audition list, the bus check and the overwrite question.
+// List files: the bus check, the overwrite question and the tracks a run plays.
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 #include "support/typed_input.h"
+#include "support/wave_builder.h"
 #include "tracks/list_files.h"
 #include "tracks/overwrite_check.h"
+#include "tracks/run_lists.h"
 
 namespace tapeloom {
 namespace {
 
-using Entries = std::vector<std::string>;
-
-TEST(SplitList, BlankLinesDoNotCount) {
-  EXPECT_EQ(SplitList("a.wav\n\n\nb.wav\n"), (Entries{"a.wav", "b.wav"}));
-  EXPECT_EQ(SplitList("\n\na.wav"), (Entries{"a.wav"})) << "no line feed at the end";
-  EXPECT_EQ(SplitList("a b.wav\r\n-\n--x\n"), (Entries{"a b.wav\r", "-", "--x"}));
-  EXPECT_EQ(SplitList(""), Entries{});
-  EXPECT_EQ(SplitList("\n\n"), Entries{});
-}
-
-TEST(SplitList, ListsOfAnySize) {
-  std::string text;
-  for (int k = 0; k < 300; ++k) text += std::string(40, 'a') + std::to_string(k) + ".wav\n";
-  ASSERT_GT(text.size(), 4096u);
-  const Entries entries = SplitList(text);
-  ASSERT_EQ(entries.size(), 300u);
-  EXPECT_EQ(entries[299], std::string(40, 'a') + "299.wav");
-}
-
-TEST(SkipLines, OnlyTheFirstCharacterCounts) {
-  EXPECT_TRUE(IsSkipLine("-"));
-  EXPECT_TRUE(IsSkipLine("-guitar.wav"));
-  EXPECT_FALSE(IsSkipLine("guitar-2.wav"));
-  EXPECT_FALSE(IsSkipLine(""));
-}
-
-TEST(GetFilename, EntryByNumber) {
-  EXPECT_EQ(GET_FILENAME("a\n\nb\nc\n", 1), "b");
-  EXPECT_EQ(GET_FILENAME("a\n\nb\nc\n", 2), "c");
-  EXPECT_EQ(GET_FILENAME("a\n", 5), "");
-}
-
-TEST(Hybridize, TakesStandInForTheArmedTracks) {
-  std::array<int, kMaxTracks> armed{};
-  armed[1] = 1;
-  armed[3] = 1;
-  EXPECT_EQ(Hybridize("p1.wav\np2.wav\np3.wav\n", "-\ntake2.wav\n-\ntake4.wav\n", armed, 5),
-            "p1.wav\ntake2.wav\np3.wav\ntake4.wav\n-\n");
-  armed[0] = 7;  // neither armed nor not: an empty line
-  EXPECT_EQ(Hybridize("p1.wav\n", "t1.wav\n", armed, 1), "\n");
-  EXPECT_EQ(Hybridize("p1.wav\n", "", armed, 0), "");
-}
-
-TEST(VerifyChannels, TracksFeedingNoBusAreLeftOut) {
+TEST(ListFiles, TracksFeedingNoBusAreLeftOut) {
   std::array<std::array<int, kMaxTracks>, kMaxBusses> assign{};
-  assign[0][0] = 1;
-  assign[63][255] = 1;
+  assign[0][0] = assign[63][255] = 1;
   std::array<int, kMaxTracks> flags{};
   flags[0] = flags[1] = flags[255] = 1;
   VerifyChannels(assign, flags);
-  EXPECT_EQ(flags[0], 1);
-  EXPECT_EQ(flags[1], 0);
-  EXPECT_EQ(flags[255], 1);
+  EXPECT_EQ(flags[0] + 2 * flags[1] + 4 * flags[255], 5);
 }
 
-class OverwriteCheck : public testing::Test {
- protected:
-  // Runs the check from inside the directory so that the list's relative names resolve there.
-  int Check(int n, const std::string& list, const std::string& answers, std::string* printed = nullptr) {
-    test::TypedInput input(answers);
-    test::WorkingDirectory inDir(dir.path());
+TEST(OverwriteCheck, CountsTheFilesThatExistAmongTheFirstNAndAsksUntilAnswered) {
+  test::TempDir dir;
+  for (const char* name : {"a.wav", "b.wav", "-", "-c.wav"}) dir.Write(name, "x");
+  const test::WorkingDirectory inDir(dir.path());  // the lists' relative names resolve there
+  const std::string asked = "-------------------------\n";
+  const std::string question =
+      "Enter 'w' to overwrite\nEnter 'W' to overwrite and don't ask again.\nEnter 'r' to "
+      "return to previous menu.\n";
+  // "-" names no file; "-c.wav" is no "-" and counts; -2: the input ended at a question.
+  const struct {
+    int n;
+    std::string list, answers;
+    int result, dontAskAgain;
+    std::string printed;
+  } cases[] = {{3, "x.wav\n-\ny.wav\n", "", 1, 0, ""},
+               {-1, "a.wav\n", "", 1, 0, ""},
+               {1, "a.wav\nb.wav\n", "w", 1, 0, asked + "1 file exists!\n" + question},
+               {2, "a.wav\nb.wav\n", "W", 1, 1, asked + "2 files exists!\n" + question},
+               {4, "a.wav\n-\nb.wav\n-c.wav\n", "what r", 0, 0, asked + "3 files exists!\n" + question + question}};
+  for (const auto& c : cases) {
+    test::TypedInput input(c.answers);
+    int dontAskAgain = 0, result = -1;
     testing::internal::CaptureStdout();
-    int result = -1;
     try {
-      result = FILE_CHECK(n, list, dontAskAgain, input);
+      result = FILE_CHECK(c.n, c.list, dontAskAgain, input);
     } catch (const InputEnded&) {
       result = -2;
     }
-    const std::string out = testing::internal::GetCapturedStdout();
-    if (printed != nullptr) *printed = out;
-    return result;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << c.list;
+    EXPECT_EQ(std::pair(result, dontAskAgain), std::pair(c.result, c.dontAskAgain)) << c.list;
   }
+}
+
+// What each kind of run plays, arms and replaces, and names for another rate. Play list entries: a (44.1 kHz),
+// b, "-", "-x", a stereo file, and beyond the 5 tracks a missing one. The record list: t (44.1 kHz), b, "-",
+// "-x", and beyond the 4 inputs z. A list that cannot be read is asked for until one is, and stays in use.
+TEST(RunLists, TracksEachKindOfRunPlaysArmsAndReplaces) {
   test::TempDir dir;
-  int dontAskAgain = 0;
-};
-
-const std::string kQuestion =
-    "Enter 'w' to overwrite\nEnter 'W' to overwrite and don't ask again.\nEnter 'r' to return to previous menu.\n";
-
-TEST_F(OverwriteCheck, NothingExistsNothingAsked) {
-  std::string printed;
-  EXPECT_EQ(Check(3, "a.wav\n-\nb.wav\n", "", &printed), 1);
-  EXPECT_EQ(printed, "");
-}
-
-TEST_F(OverwriteCheck, CountsExistingFilesAmongTheFirstN) {
-  dir.Write("a.wav", "x");
-  dir.Write("b.wav", "x");
-  dir.Write("-", "a file really named -");
-  dir.Write("-c.wav", "x");
-  std::string printed;
-  EXPECT_EQ(Check(1, "a.wav\nb.wav\n", "w", &printed), 1);
-  EXPECT_EQ(printed, "-------------------------\n1 file exists!\n" + kQuestion);
-  // "-" names no file; "-c.wav" is no "-" and counts.
-  EXPECT_EQ(Check(4, "a.wav\n-\nb.wav\n-c.wav\n", "what r", &printed), 0);
-  EXPECT_EQ(printed, "-------------------------\n3 files exists!\n" + kQuestion + kQuestion);
-  EXPECT_EQ(dontAskAgain, 0);
-  EXPECT_EQ(Check(2, "a.wav\nb.wav\n", "W", &printed), 1);
-  EXPECT_EQ(dontAskAgain, 1);
-}
-
-TEST_F(OverwriteCheck, EndOfInputIsNotAnAnswer) {
-  dir.Write("a.wav", "x");
-  EXPECT_EQ(Check(1, "a.wav\n", "maybe"), -2);
+  const test::WorkingDirectory inDir(dir.path());
+  for (const auto& [name, rate, channels] :
+       {std::tuple{"a.wav", 44100u, 1}, {"b.wav", 48000u, 1}, {"s.wav", 48000u, 2}, {"t.wav", 44100u, 1}}) {
+    test::WriteBytes(dir / name, test::WaveBuilder().SampleRate(rate).Channels(channels).Build());
+  }
+  dir.Write("play.txt", "a.wav\nb.wav\n\n-\n-x\ns.wav\nmissing.wav\n");
+  dir.Write("record.txt", "t.wav\nb.wav\n-\n-x\nz.wav\n");
+  const auto rate = [](const std::string& name) {
+    return name + ".wav is a 44100 Hz file; the session runs at 48000 Hz, so it plays at the wrong speed\n";
+  };
+  const std::string stereo = "s.wav is not a mono file and will not be played\n",
+                    ask = "\nCreate the file or enter a different name\n";
+  const std::string asked = "Cannot find playlist file called gone.txt" + ask +
+                            "Cannot find playlist file called still-gone.txt" + ask +
+                            "Cannot find recordlist file called " + ask;
+  // Flags: the active tracks 1-6, the armed inputs 1-5, the replaced tracks 1-5. Where names are typed, the
+  // run starts with the lists gone.txt and an empty name.
+  const struct {
+    RunListRequest request;
+    int tracks, soloed;  // the track count; the track soloed (from 1), or 0
+    std::string answers, flags, printed;
+  } cases[] = {{{.plays = true}, 5, 0, "", "110000 00000 00000", rate("a") + stereo},
+               {{.plays = true}, -1, 0, "", "000000 00000 00000", ""},
+               {{.plays = true, .records = true}, 5, 0, "", "110000 11000 01010", rate("a") + stereo},
+               {{.monitor = true}, 5, 0, "", "000000 11000 00000", ""},
+               {{.plays = true, .solo = true}, 5, 2, "", "010000 00000 00000", stereo},
+               {{.plays = true, .solo = true}, 5, 1, "", "100000 00000 00000", rate("a") + stereo},
+               {{.plays = true, .auditionList = "b.wav\nt.wav\n"}, 5, 0, "", "110000 00000 00000", rate("t")},
+               {{.records = true}, 5, 0, "still-gone.txt play.txt record.txt", "000000 11000 01010", asked}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flags + " " + c.printed);
+    SessionSettings settings;
+    settings.ch = c.tracks;
+    settings.inputs = 4;
+    settings.sr = 48000;
+    settings.play[0] = c.answers.empty() ? "play.txt" : "gone.txt";
+    settings.rec[0] = c.answers.empty() ? "record.txt" : "";
+    if (c.soloed > 0) settings.solo[static_cast<std::size_t>(c.soloed - 1)] = 1;
+    test::TypedInput input(c.answers);
+    testing::internal::CaptureStdout();
+    const RunLists lists = ResolveRunLists(settings, input, c.request);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    std::string flags;
+    for (const auto& [list, n] :
+         {std::pair{&lists.activeTracks, 6u}, {&lists.armedInputs, 5u}, {&lists.replacedTracks, 5u}}) {
+      for (std::size_t t = 0; t < n; ++t) flags += std::to_string((*list)[t]);
+      flags += " ";
+    }
+    EXPECT_EQ(flags, c.flags + " ");
+    EXPECT_EQ(settings.play[0] + " " + settings.rec[0], "play.txt record.txt");
+  }
 }
 
 }  // namespace
