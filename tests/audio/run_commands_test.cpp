@@ -1,53 +1,264 @@
-// The checks before a recording, at the edges: the longest take a wave file can hold, for each
-// record command and the record start it records from.
+// Around a run: what it shows, character for character; "cal" on a card looped through a delay; the
+// rings; "disk"; the marker of a recording in progress and the start-up's repair of the takes it lists.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include "audio/run_commands.h"
-#include "support/typed_input.h"
-#include "wave/wave_header.h"
+#include <csignal>
+#include <functional>
+
+#include "audio/disk_buffers.h"
+#include "audio/latency_calibration.h"
+#include "audio/metering.h"
+#include "audio/peak_reports.h"
+#include "audio/recording_marker.h"
+#include "audio/run_report.h"
+#include "audio/test_ports.h"
+#include "core/session_signals.h"
+#include "support/console_harness.h"
+#include "support/file_faults.h"
+#include "support/run_bench.h"
+#include "support/temp_dir.h"
+#include "support/wave_builder.h"
 
 namespace tapeloom::test {
 namespace {
 
-TEST(RecordCommand, ATakeLongerThanAWaveFileCanHoldIsRefusedBeforeAnythingStarts) {
-  const std::int64_t longest = LongestWaveFrames(1);
-  ASSERT_EQ(longest, 1431655753) << "3 bytes a frame, data and RIFF sizes within 32 bits";
-  struct Case {
-    const char* word;
-    std::int64_t in, enter, out;  // the points before the command
-    bool refused;
+namespace fs = std::filesystem;
+
+std::string Printed(const std::function<void()>& print) {
+  testing::internal::CaptureStdout();
+  print();
+  return testing::internal::GetCapturedStdout();
+}
+
+// A meter line's middle: the bar, blanks to the hold mark (the channel), blanks to 24 columns.
+std::string Bar(int bars, int gap, const char* channel) {
+  return std::string(bars, '|') + std::string(gap, ' ') + channel + std::string(std::max(0, 23 - bars - gap), ' ');
+}
+
+TEST(RunOutput, MeterClockPeaksAndLossesAsPrinted) {
+  MixPeaks mix;  // bus 1 feeds outputs 1 and 2
+  mix.busLeft[0] = 4194304, mix.busRight[0] = 9000000, mix.busLeft[2] = 1, mix.busRight[5] = 4194304;
+  std::array<int, kMaxBusses> active{};
+  active[0] = active[2] = active[5] = 1;
+  SessionSettings s;
+  s.sr = 48000;
+  RunEvents events;  // the second stretch of tracks continues the first
+  // clang-format off
+  const std::tuple<RunEventKind, int, int> added[] = {{RunEventKind::kTracksLate, 96000, 4096}, {RunEventKind::kTracksLate, 100096, 4096},
+      {RunEventKind::kOverrun, 48000, 4800}, {RunEventKind::kTakesLate, 144000, 24000}, {RunEventKind::kUnderrun, 240000, 0}};
+  // clang-format on
+  for (const auto& [kind, at, frames] : added) events.Add(kind, at, frames);
+  const auto list = [](const std::vector<int>& numbers) { return ChannelList("input", "inputs", numbers); };
+  MeterState state;  // updated in turn; `reset` forgets it first
+  const auto meter = [&](int peak, int channel, int reset, int clockHidden = 0, float range = 30, float fall = 7.5) {
+    const std::string line = Printed([&] { Meter(state, peak, range, &reset, clockHidden, channel, fall); });
+    return line + (reset ? "not reset" : "");
   };
-  // "r" records from the later of the play start and the record start; "ri" from the play start.
-  const Case cases[] = {
-      {"R", 0, 0, longest, false},
-      {"R", 0, 0, longest + 1, true},
-      {"R", 0, 4096, 4096 + longest, false},
-      {"R", 0, 4096, 4096 + longest + 1, true},
-      {"r", 8192, 4096, 8192 + longest, false},
-      {"r", 8192, 4096, 8192 + longest + 1, true},
-      {"ri", 9600, 0, 9600 + longest, false},
-      {"ri", 9600, 0, 9600 + longest + 1, true},
+  // clang-format off
+  const std::pair<std::string, std::string> cases[] = {
+      {meter(1491728, 2, 1), "\t -30 dB [" + Bar(12, 0, "2") + "] -15 dB   "},  // 12 bars of 1.25 dB
+      {meter(0, 2, 0), "\t -30 dB [" + Bar(6, 6, "2") + "] -15 dB   "},         // the bar falls, the hold mark stays
+      {meter(0, 2, 0), "\t -30 dB [" + Bar(0, 12, "2") + "] -15 dB   "},        // below the scale: no bar
+      {meter(8388608, 1, 0), "\t -30 dB [" + Bar(24, 0, "1") + "] OVER CH 1   "},  // the over names its channel
+      {meter(4194304, 2, 0), "\t -30 dB [" + Bar(18, 2, "2") + "] OVER CH 1   "},  // the hold mark rises to 19.2
+      {meter(1491728, 3, 0), "\t -30 dB [" + Bar(12, 8, "3") + "] OVER CH 1   "},  // a quieter peak leaves it
+      {meter(265271, 1, 1), "\t -30 dB [" + Bar(0, 0, "1") + "] -30 dB   "},
+      {meter(0, 1, 1, 1), "\r\t -30 dB [" + Bar(0, 0, "1") + "] -144 dB   "},  // silence never raises the top peak
+      {Printed([] { UpdateClock(1, 96000, 0, 48000, 0, 120, 4); }), "\rclock = 2.00 sec"},
+      {Printed([] { UpdateClock(2, 23000, 1000, 48000, 1, 120, 4), UpdateClock(1, 0, 0, 48000, 3, 120, 4); }), "\nmeasure.beat = 1.2.00 "},
+      {Printed([&] { PrintOutputPeaks(MixMode::kBusPairs, mix, active); }), "\nBus Peaks:\nBus 3 L: -138.47 dBFS\nBus 3 R: -144 dBFS\n"
+       "Bus 6 L: -144 dBFS\nBus 6 R: -6.02 dBFS\n\n\nOutput Channel Peaks:\nchannel 1: -6.02 dBFS\nchannel 2: 0.61 dBFS OVER!! \n\n"},
+      {list({3}) + ", " + list({1, 2}) + ", " + list({1, 2, 3, 4, 5, 6, 7, 8}) + ", " + list({1, 3, 4, 5, 7}) + ", " + list({2, 4}),
+       "input 3, inputs 1 and 2, inputs 1 to 8, inputs 1, 3 to 5 and 7, inputs 2 and 4"},
+      {ClockText(592320, s) + ", " + ClockText(-100, s), "12.34 s, 0.00 s"},  // before the play start: its start
+      {Printed([&] { PrintRunEvents(events, {.tracks = {1, 2}, .inputs = {3}}, s), PrintRunEvents(RunEvents(), {}, s); }),
+       "\nrecord overrun at 1.00 s: 0.10 s of input were not recorded (silence in the takes)\n"
+       "the disk fell behind at 2.00 s: 0.17 s of tracks 1 and 2 could not be read in time\n"
+       "the disk fell behind at 3.00 s: 0.50 s of input 3 were not recorded\nplay underrun at 5.00 s\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.word << " to " << c.out);
-    SessionSettings s;
-    s.sr = 48000;
-    s.i = static_cast<SamplePosition>(c.in);
-    s.e = static_cast<SamplePosition>(c.enter);
-    s.o = static_cast<SamplePosition>(c.out);
-    TypedInput input("c\n");
-    testing::internal::CaptureStdout();
-    const std::optional<RunRequest> request = RecordCommand(s, input, 4800, c.word);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(request.has_value(), !c.refused) << out;
-    if (!c.refused) continue;
-    EXPECT_EQ(out,
-              "\n>> Stop time is too far after record start: a take holds at most 8:17:06.16 at 48000 Hz "
-              "(1431655753 frames)!\nEnter 'c' to continue and fix\n");
-    if (std::string_view(c.word) == "ri") {
-      EXPECT_EQ(s.i, c.in) << "the points are as they were";
-      EXPECT_EQ(s.e, c.enter);
+  // clang-format on
+  for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
+}
+
+TEST(LatencyCalibration, MakesUpForTheCardsOwnDelayOrChangesNothing) {
+  CatchSessionSignals();
+  // The loop's gain, the capture read that overruns or during which Ctrl-C comes, the answers, what is said.
+  const std::tuple<int, int, int, const char*, const char*> failures[] = {
+      {0, -1, -1, "1 1 y\n", "No test signal came back on input 1: check the cable from output 1 to input 1"},
+      {1, 40, -1, "1 1 y\n", "1 xruns or device errors. Try again, with a longer period if it happens again.\n"},
+      {1, -1, 60, "1 1 y\n", "The calibration was stopped before its end.\n"},
+      {1, -1, -1, "1 0\n", "There is no input 0: the card has 2.\n"},
+      {1, -1, -1, "3\n", "There is no output 3: the card has 2.\n"}};
+  for (const int period : {16, 64, 1000, 1024, 4096}) {
+    for (const int delay : {0, 1, 37, 1500, period + 1}) {
+      SCOPED_TRACE("period " + std::to_string(period) + ", delay " + std::to_string(delay));
+      RunBench run;
+      run.Start("dv\ttapeloom_sim\nsr\t48000\ninputs\t2\noutputs\t2\nint\t0\nmeter\t0\nbuf\t" + std::to_string(period) +
+                "\n");
+      ASSERT_EQ(run.period(), period);
+      LoopbackPort card(2, 2, period, run.playBuffer(), delay);
+      for (const auto& [gain, xrunAt, interruptAt, answers, says] :
+           std::span(failures).first(period == 1024 && delay == 37 ? 5 : 0)) {
+        card.gain = gain;
+        FaultPort port(card, {}, {{xrunAt, -EPIPE}});
+        port.interruptAtRead = interruptAt;
+        const std::string out = run.Calibrate(port, answers);
+        EXPECT_TRUE(out.find(says) != std::string::npos && out.ends_with("Nothing was changed.\n") &&
+                    run.settings().odcomp == 4 && run.settings().latcomp == 0)
+            << out;
+      }
+      card.gain = 1;
+      const std::string out = run.Calibrate(card, "2 2 y\n");
+      EXPECT_NE(out.find("on output 2 and recording input 2"), std::string::npos) << out;
+      EXPECT_NE(out.find("Round-trip latency: " + std::to_string(4 * period + delay) + " frames"), std::string::npos);
+      // latcomp: the delay the playback buffer does not explain; odcomp: whole periods for the silent first block.
+      EXPECT_EQ(std::pair(run.settings().odcomp, run.settings().latcomp),
+                std::pair(1 + (4095 + period) / period, delay));
+      EXPECT_NE(run.Calibrate(card, "1 1\n").find("on its exact frame\nNothing to correct.\n"), std::string::npos);
     }
+  }
+}
+
+TEST(DiskBuffers, TenSecondsEachWayWithinABoundOfMemory) {
+  constexpr std::uint64_t kPlenty = std::uint64_t{4} << 30;
+  // The rate, rows each way, memory free, seconds wanted; slots each way, MiB of both (12288 bytes a row).
+  // clang-format off
+  const std::tuple<std::uint32_t, int, int, std::uint64_t, double, std::size_t, double> cases[] = {
+      {48000, 8, 8, kPlenty, 0, 118, 22.1},   {48000, 64, 8, kPlenty, 0, 118, 99.6},      {48000, 256, 8, kPlenty, 0, 83, 256.8},
+      {48000, 64, 0, kPlenty, 0, 118, 88.5},  {48000, 64, 8, 150'000'000, 0, 85, 71.7},   {48000, 0, 8, kPlenty, 0, 118, 11.1},
+      {48000, 2, 2, kPlenty, 0.25, 4, 0.2},   {44100, 8, 8, 0, 0, 108, 20.25},            {0, 8, 8, kPlenty, 0, 0, 0}};
+  // clang-format on
+  for (const auto& [sr, play, capture, available, wanted, slots, mebibytes] : cases) {
+    const DiskBufferSize size = SizeDiskBuffers(sr, play, capture, available, wanted);
+    EXPECT_EQ(std::tuple(size.playSlots, size.captureSlots, size.seconds),
+              std::tuple(play > 0 ? slots : 0u, capture > 0 ? slots : 0u, sr ? slots * 4096.0 / sr : 0));
+    EXPECT_NEAR(static_cast<double>(size.playSlots * play + size.captureSlots * capture) * 12288 / 1048576, mebibytes,
+                0.05);
+  }
+}
+
+TEST_F(ConsoleTest, StorageCheckReportsWhatItMeasuredAndLeavesNothingBehind) {
+  const Bytes track = WaveBuilder().Samples(PositionCoded(192000)).Build();  // 4 s
+  for (const char* name : {"t1.wav", "t2.wav"}) WriteBytes(session / name, track);
+  session.Write("play.txt", "t1.wav\nt2.wav\n");
+  session.Write("record.txt", "a.wav\n-\nc.wav\n");
+  session.Write("param.txt", SimCardParams(3, 2, 3, 1024));
+  session.Write("card-out.raw", "");
+  const std::vector<std::string> before = session.Files();
+  // Ended by its time, by Ctrl-C after 1.5 s, or by a disk that refuses its files.
+  // clang-format off
+  const std::tuple<const char*, std::optional<long>, bool, std::vector<std::string>> cases[] = {
+      {"disk\n1\n", std::nullopt, false, {"Writing 2 streams and reading 2 tracks at 48000 Hz for 1 s; Ctrl-C stops.\n",
+          "This session moves 0.58 MB/s: 2 streams written and 2 tracks read at 48000 Hz.\n", "\nVerdict: this storage holds this session"}},
+      {"disk\n20\n", std::nullopt, true, {"The storage check was stopped; its files are removed.\n"}},
+      {"disk\n1\n", 10, false, {"Can't write to ./tapeloom_disk_check.wav: File too large\nThe storage check could not write into this folder: a recording could not either.\n"}},
+  };
+  // clang-format on
+  for (const auto& [typed, fileSizeLimit, interrupt, says] : cases) {
+    const auto stop = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    bool sent = !interrupt;
+    const RunResult run = session.Run(typed, std::chrono::seconds(60), fileSizeLimit, [&](pid_t pid) {
+      if (!sent && std::chrono::steady_clock::now() > stop) sent = ::kill(pid, SIGINT) == 0;
+    });
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const std::string& line : says) EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
+    EXPECT_EQ(session.Files(), before);
+  }
+}
+
+TEST(RecordingMarkerText, ReadsBackWhatItWritesAndNothingElse) {
+  const std::vector<MarkedTake> takes = {{"in2_take.wav", 2049, 1234567, 44, 48000},
+                                         {"a take named with blanks.wav", UINT64_MAX, UINT64_MAX, 44, 96000}};
+  const std::string text = FormatRecordingMarker(takes), first = FormatRecordingMarker({});
+  EXPECT_EQ(ParseRecordingMarker(text), takes);
+  EXPECT_EQ(ParseRecordingMarker(first), std::vector<MarkedTake>{});
+  // clang-format off
+  for (const std::string& bad : {text.substr(0, text.size() - 1), text.substr(first.size()), first + "take 1 2 44 48000\n",
+           first + "take 1 2 44 48000 \n", first + "take 1 2 44 0 a.wav\n", first + "take -1 2 44 48000 a.wav\n", std::string(),
+           first + "take 1 2 44 4294967296 a.wav\n", first + "take 1  2 44 48000 a.wav\n", first + "tape 1 2 44 48000 a.wav\n",
+           first + "take 1 2 44 48000 a.wav\n\n"}) {
+    EXPECT_EQ(ParseRecordingMarker(bad), std::nullopt) << bad;
+  }
+  // clang-format on
+}
+
+// A take as a recording leaves it: a header announcing `announced` frames, `frames` frames, `trailing` bytes.
+Bytes Take(std::int64_t frames, std::int64_t announced, std::string_view trailing = "") {
+  const auto data = static_cast<std::uint32_t>(announced * 3);
+  return WaveBuilder().Samples(PositionCoded(frames)).DataSize(data).RiffSize(data + 36).Trailing(trailing).Build();
+}
+
+class TakeRepairTest : public testing::Test {
+ protected:
+  static MarkedTake Mark(std::uint32_t rate = 48000) {  // as a recording marks in2_take.wav
+    MarkedTake take{.name = "in2_take.wav", .dataOffset = 44, .sampleRate = rate};
+    FileStatus status;
+    EXPECT_TRUE(IdentifyTake(OpenForReading(take.name, status), take).ok());
+    return take;
+  }
+  TempDir dir;
+  WorkingDirectory inDir{dir.path()};
+};
+
+TEST_F(TakeRepairTest, SetsTheHeaderToTheWholeFramesOnDiskOrLeavesAChangedFileAsItIs) {
+  const auto rewrite = [](const Bytes& bytes) { return [bytes] { WriteBytes("in2_take.wav", bytes); }; };
+  using enum TakeRepair;
+  // The frames on disk and announced, the bytes after them, and what happened to the file since.
+  // clang-format off
+  const std::tuple<std::int64_t, std::int64_t, std::string_view, std::function<void()>, TakeRepair> cases[] = {
+      {81600, 48000, "", [] {}, kRepaired}, {4097, 4096, "", [] {}, kRepaired}, {1000, 0, "\x01\x02", [] {}, kRepaired},
+      {1000, 2000, "", [] {}, kRepaired}, {0, 0, "", [] {}, kWhole}, {10, 10, "\x05", [] {}, kWhole},
+      {9, 0, "", [] { fs::remove("in2_take.wav"); }, kChangedSince},
+      {9, 0, "", [] { fs::rename("in2_take.wav", "keep.wav"), fs::create_symlink("keep.wav", "in2_take.wav"); }, kChangedSince},
+      {9, 0, "", [] { fs::remove("in2_take.wav"), ::mkfifo("in2_take.wav", 0600); }, kChangedSince},
+      {9, 0, "", rewrite(WaveBuilder().Channels(2).Samples(PositionCoded(9, 2)).Build()), kChangedSince},
+      {9, 0, "", rewrite(WaveBuilder().SampleRate(44100).Samples(PositionCoded(9)).Build()), kChangedSince},
+      {9, 0, "", rewrite(Bytes(30, 0)), kChangedSince},  // cut inside the header
+  };
+  // clang-format on
+  // What the name shows, through a link; nothing of a FIFO.
+  const auto seen = [] { return fs::is_regular_file("in2_take.wav") ? ReadBytes("in2_take.wav") : Bytes(); };
+  for (const auto& [frames, announced, trailing, change, result] : cases) {
+    for (const char* name : {"in2_take.wav", "keep.wav"}) fs::remove_all(name);
+    WriteBytes("in2_take.wav", Take(frames, announced, trailing));
+    const MarkedTake marked = Mark();
+    change();
+    const Bytes after = result == kChangedSince ? seen() : Take(frames, frames, trailing);  // only the sizes change
+    std::int64_t found = -1;
+    FileStatus status;
+    EXPECT_EQ(RepairTake(marked, found, status), result) << frames << " frames, " << announced << " announced";
+    EXPECT_TRUE(status.ok() && seen() == after) << frames << " frames: " << status.Message();
+    EXPECT_EQ(found, result == kChangedSince ? 0 : frames);
+  }
+}
+
+TEST_F(TakeRepairTest, ALiveRunsMarkerIsLeftAloneOneThatCannotBeSettledKeptForTheNextStart) {
+  WriteBytes("in2_take.wav", Take(81600, 48000));
+  FileStatus status;
+  RecordingMarker alive = RecordingMarker::Write({Mark()}, status);
+  EXPECT_EQ(Printed(RepairInterruptedRecording),
+            "A recording is in progress in this folder: its takes are left as they are.\n");
+  RecordingMarker::Write({Mark()}, status);  // a killed run's in its place is not the live one's to remove
+  alive.Remove();
+  EXPECT_TRUE(fs::exists(kRecordingMarkerName));
+  // Each write and flush fails in turn (the take's header, its flush, the folder's once the marker
+  // went): said, and the next start-up does what was left undone, and says so only if it repairs.
+  const std::string repaired = "in2_take.wav was not finished: repaired, 81600 frames (1.70 s)\n",
+                    failed = "in2_take.wav was not finished, and could not be repaired: Can't write to in2_take.wav: ";
+  for (int n = 1; n <= 4; ++n) {
+    WriteBytes("in2_take.wav", Take(81600, 48000));
+    RecordingMarker::Write({Mark()}, status);
+    auto failing = std::make_unique<FailingWrite>(n);
+    const std::string said = Printed(RepairInterruptedRecording);
+    EXPECT_EQ(failing->fired(), n < 4);
+    failing.reset();
+    EXPECT_TRUE(said.starts_with(n <= 2 ? failed : repaired) &&
+                said.ends_with(n < 4 ? "Input/output error\n" : repaired))
+        << n << said;
+    EXPECT_EQ(fs::exists(kRecordingMarkerName), n <= 2);
+    EXPECT_EQ(Printed(RepairInterruptedRecording), n == 1 ? repaired : "") << n;
+    EXPECT_TRUE(ReadBytes("in2_take.wav") == Take(81600, 81600) && !fs::exists(kRecordingMarkerName)) << n;
   }
 }
 

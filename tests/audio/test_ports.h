@@ -1,9 +1,7 @@
-// PCM ports for tests of the transport run, in memory, without ALSA: a model of a real card
-// whose inputs hear its outputs, a capture that delivers position-coded frames, and a wrapper
-// that fails chosen transfers the way a card does on an xrun.
+// Sound cards in memory for the transport run's tests: a loop from outputs to inputs, a capture of
+// position-coded frames, a wrapper that fails or stalls chosen transfers, a card that keeps time.
 #pragma once
 
-#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -14,48 +12,27 @@
 #include <vector>
 
 #include "audio/pcm_port.h"
-#include "core/session_signals.h"
 
 namespace tapeloom::test {
 
-inline std::int32_t Unpack(const unsigned char* b) {
-  const std::int32_t v = b[0] | (b[1] << 8) | (b[2] << 16);
-  return (v & 0x800000) != 0 ? v - (1 << 24) : v;
+// Frame f of a channel of 24-bit little-endian samples.
+inline std::int32_t Unpack(const void* channel, std::int64_t f) {
+  const auto* b = static_cast<const unsigned char*>(channel) + 3 * f;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16) << 8) >> 8;
+}
+inline void Pack(std::int64_t v, void* channel, std::int64_t f) {
+  auto* b = static_cast<unsigned char*>(channel) + 3 * f;
+  for (int i = 0; i < 3; ++i) b[i] = static_cast<unsigned char>(v >> 8 * i);
 }
 
-inline void Pack(std::int32_t v, unsigned char* b) {
-  const auto u = static_cast<std::uint32_t>(v);
-  b[0] = static_cast<unsigned char>(u);
-  b[1] = static_cast<unsigned char>(u >> 8);
-  b[2] = static_cast<unsigned char>(u >> 16);
-}
-
-// A port with the period and playback buffer a card granted.
-class GrantedPort : public PcmPort {
+// Capture delivers what was written one playback buffer earlier, heard `delay` frames later: input k
+// hears output k, or every input hears output `wired` when given.
+class LoopbackPort : public PcmPort {
  public:
-  GrantedPort(int period, int playBuffer) : period_(period), playBuffer_(playBuffer) {}
+  LoopbackPort(int outputs, int inputs, int period, int buffer, int delay = 0, int wired = -1)
+      : played_(outputs), inputs_(inputs), period_(period), buffer_(buffer), delay_(delay), wired_(wired) {}
   int PeriodFrames() const override { return period_; }
-  int PlayBufferFrames() const override { return playBuffer_; }
-
- private:
-  int period_;
-  int playBuffer_;
-};
-
-// A card with its outputs wired to its inputs: what capture delivers is what the converter
-// played at that moment, the frame that was written one playback buffer earlier, heard
-// `delay` frames later (what the card's converters and transport add). Input k hears output
-// k, or every input hears output `wiredOutput` when it is given.
-class LoopbackPort : public GrantedPort {
- public:
-  LoopbackPort(int outputs, int inputs, int period, int bufferFrames, int delay = 0, int wiredOutput = -1)
-      : GrantedPort(period, bufferFrames),
-        played_(static_cast<std::size_t>(outputs)),
-        inputs_(inputs),
-        buffer_(bufferFrames),
-        delay_(delay),
-        wiredOutput_(wiredOutput) {}
-
+  int PlayBufferFrames() const override { return buffer_; }
   int Drain(PcmDirection) override { return 0; }
   int Prepare(PcmDirection direction) override {
     if (direction == PcmDirection::Capture) started_ = false;
@@ -65,429 +42,260 @@ class LoopbackPort : public GrantedPort {
   int Wait(PcmDirection, int) override { return 1; }
   snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
     for (std::size_t c = 0; c < played_.size(); ++c) {
-      const auto* bytes = static_cast<const unsigned char*>(channels[c]);
-      for (snd_pcm_uframes_t f = 0; f < frames; ++f) played_[c].push_back(Unpack(bytes + 3 * f));
+      for (std::int64_t f = 0; f < std::int64_t(frames); ++f) played_[c].push_back(Unpack(channels[c], f));
     }
-    written_ += static_cast<std::int64_t>(frames);
-    return static_cast<snd_pcm_sframes_t>(frames);
+    written_ += std::int64_t(frames);
+    return snd_pcm_sframes_t(frames);
   }
   snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
-    if (!started_) {
-      captured_ = written_ - buffer_ - delay_;  // the frame the inputs hear when capture starts
-      started_ = true;
-      firstCaptured_ = captured_;
-    }
+    if (!started_) captured_ = written_ - buffer_ - delay_;  // heard as the capture starts
+    if (readSizes.empty()) firstCaptured_ = captured_;
+    started_ = true;
+    readSizes.push_back(int(frames));
     for (int k = 0; k < inputs_; ++k) {
-      auto* bytes = static_cast<unsigned char*>(channels[k]);
-      for (snd_pcm_uframes_t f = 0; f < frames; ++f) {
-        const std::int64_t at = captured_ + static_cast<std::int64_t>(f);
-        const int heard = wiredOutput_ >= 0 ? wiredOutput_ : k;
-        const auto& source =
-            static_cast<std::size_t>(heard) < played_.size() ? played_[static_cast<std::size_t>(heard)] : empty_;
-        const std::int32_t sample =
-            at >= 0 && at < static_cast<std::int64_t>(source.size()) ? source[static_cast<std::size_t>(at)] : 0;
-        Pack(std::clamp<std::int64_t>(std::int64_t{sample} * gain, -8388608, 8388607), bytes + 3 * f);
-      }
+      for (std::int64_t f = 0; f < std::int64_t(frames); ++f) Pack(Heard(k, captured_ + f), channels[k], f);
     }
-    captured_ += static_cast<std::int64_t>(frames);
-    return static_cast<snd_pcm_sframes_t>(frames);
+    captured_ += std::int64_t(frames);
+    return snd_pcm_sframes_t(frames);
   }
+  int gain = 1;  // 0: no cable; anything loud is clipped at full scale
+  std::vector<int> readSizes;
+  const std::vector<std::int32_t>& Played(int channel) const { return played_[std::size_t(channel)]; }
+  std::int64_t FirstCapturedFrame() const { return firstCaptured_; }  // of the first capture
 
-  // The loop's gain: 0 for a cable that is not plugged in; anything loud is clipped at full scale.
-  int gain = 1;
-
-  const std::vector<std::int32_t>& Played(int channel) const { return played_[static_cast<std::size_t>(channel)]; }
-  std::int64_t FirstCapturedFrame() const { return firstCaptured_; }
-
- private:
+ protected:
+  virtual std::int64_t Heard(int input, std::int64_t at) const {
+    const auto heard = std::size_t(wired_ >= 0 ? wired_ : input);
+    if (heard >= played_.size() || at < 0 || at >= std::int64_t(played_[heard].size())) return 0;
+    return std::clamp<std::int64_t>(std::int64_t{played_[heard][std::size_t(at)]} * gain, -8388608, 8388607);
+  }
   std::vector<std::vector<std::int32_t>> played_;
-  std::vector<std::int32_t> empty_;
-  int inputs_;
-  int buffer_;
-  int delay_;
-  int wiredOutput_;
-  std::int64_t written_ = 0;
-  std::int64_t captured_ = 0;
-  std::int64_t firstCaptured_ = -1;
+  int inputs_, period_, buffer_, delay_, wired_;
+  std::int64_t written_ = 0, captured_ = 0, firstCaptured_ = -1;
   bool started_ = false;
 };
 
-// Capture delivers frame j of its stream as PositionCode(j, k) on input k; playback is
-// accepted and counted. Read sizes are kept.
-class PositionPort : public GrantedPort {
+// Capture delivers frame j of its stream as Code(j, k) on input k; playback is taken and counted.
+class PositionPort : public LoopbackPort {
  public:
-  PositionPort(int inputs, int period) : GrantedPort(period, 4 * period), inputs_(inputs) {}
-  int Drain(PcmDirection) override { return 0; }
+  PositionPort(int inputs, int period) : LoopbackPort(0, inputs, period, 4 * period) { started_ = true; }
   int Prepare(PcmDirection) override { return 0; }
-  snd_pcm_sframes_t AvailUpdate(PcmDirection) override { return 1 << 20; }
-  int Wait(PcmDirection, int) override { return 1; }
-  snd_pcm_sframes_t WriteN(void**, snd_pcm_uframes_t frames) override { return static_cast<snd_pcm_sframes_t>(frames); }
-  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
-    readSizes.push_back(static_cast<int>(frames));
-    for (int k = 0; k < inputs_; ++k) {
-      auto* bytes = static_cast<unsigned char*>(channels[k]);
-      for (snd_pcm_uframes_t f = 0; f < frames; ++f)
-        Pack(Code(stream_ + static_cast<std::int64_t>(f), k), bytes + 3 * f);
-    }
-    stream_ += static_cast<std::int64_t>(frames);
-    return static_cast<snd_pcm_sframes_t>(frames);
-  }
-  // Frames that pass while the card is in an overrun are lost to the stream.
-  void Skip(std::int64_t frames) { stream_ += frames; }
-
+  void Skip(std::int64_t frames) { captured_ += frames; }  // lost in an overrun
   // Frame in bits 8-23, channel in bits 0-7: never 0 for a captured frame.
   static std::int32_t Code(std::int64_t frame, int channel) {
     return static_cast<std::int32_t>(((frame % 32768) + 1) << 8 | (channel & 0xFF));
   }
 
-  std::vector<int> readSizes;
-
- private:
-  int inputs_;
-  std::int64_t stream_ = 0;
+ protected:
+  std::int64_t Heard(int input, std::int64_t at) const override { return Code(at, input); }
 };
 
-// Makes chosen transfers (counted from 0 per direction) go wrong the way a card's do: a
-// negative result is returned without passing the transfer on (-EPIPE: an xrun, whose frames
-// are lost to a PositionPort's stream), a positive one passes on a transfer of only that many
-// frames and returns it. A device can also be suspended (Resume) or gone (Prepare fails).
-// Everything else goes to the port inside.
+// Wraps a LoopbackPort or PositionPort and fails chosen transfers (counted from 0 per direction)
+// as a card does: a negative result is returned instead (-EPIPE: an xrun, whose frames the
+// `stream` loses and whose time the clock moves on by), a positive one passes on that many frames.
+// A device can be slow to resume, gone (its later prepares fail), or stop answering from its
+// `stallAfter`th transfer in `stallDirection` on: kSilent, its waits run out and its clock moves on
+// by their length; kWaitsForSignal, its waits end only with a signal, and Ctrl-C comes in the first.
 class FaultPort : public PcmPort {
  public:
+  enum class Stall { kNone, kSilent, kWaitsForSignal };
   FaultPort(PcmPort& inner, std::map<int, snd_pcm_sframes_t> writes, std::map<int, snd_pcm_sframes_t> reads,
             PositionPort* stream = nullptr)
       : inner_(inner), writes_(std::move(writes)), reads_(std::move(reads)), stream_(stream) {}
   int PeriodFrames() const override { return inner_.PeriodFrames(); }
   int PlayBufferFrames() const override { return inner_.PlayBufferFrames(); }
-  int CaptureBufferFrames() const override { return inner_.CaptureBufferFrames(); }
   int Drain(PcmDirection d) override { return inner_.Drain(d); }
-  int Drop(PcmDirection d) override { return inner_.Drop(d); }
-  int Start(PcmDirection d) override { return inner_.Start(d); }
-  snd_pcm_sframes_t Delay(PcmDirection d) override { return inner_.Delay(d); }
-  bool InXrun(PcmDirection d) override { return inner_.InXrun(d); }
-  int Prepare(PcmDirection d) override {
-    const int count = ++prepares[d == PcmDirection::Playback ? 0 : 1];
-    if (prepareFailure != 0 && count > preparesThatWork) return prepareFailure;
-    return inner_.Prepare(d);
-  }
-  int Resume(PcmDirection) override {
-    ++resumes;
-    return resumes <= resumesNotYet ? -EAGAIN : resumeResult;
-  }
   snd_pcm_sframes_t AvailUpdate(PcmDirection d) override { return inner_.AvailUpdate(d); }
   int Wait(PcmDirection d, int ms) override { return inner_.Wait(d, ms); }
-  std::int64_t NowMicroseconds() override { return inner_.NowMicroseconds() + lateMicroseconds_; }
+  std::int64_t NowMicroseconds() override { return inner_.NowMicroseconds() + late_; }
+  int Prepare(PcmDirection d) override {
+    const int count = ++prepares[d == PcmDirection::Playback ? 0 : 1];
+    return prepareFailure != 0 && count > 1 ? prepareFailure : inner_.Prepare(d);
+  }
+  int Resume(PcmDirection) override { return ++resumes <= resumesNotYet ? -EAGAIN : resumeResult; }
+  int Link() override {
+    linkedAt.push_back(writeCount_);
+    return linkResult;
+  }
+  void Unlink() override { unlinkedAt.push_back(readCount_); }
+  int WaitReady(PcmDirection d, snd_pcm_uframes_t frames, int ms) override {
+    const int done = d == PcmDirection::Playback ? writeCount_ : readCount_;
+    if (d != stallDirection || done < stallAfter || stall == Stall::kNone) return inner_.WaitReady(d, frames, ms);
+    if (++waits == 1 && stall == Stall::kWaitsForSignal) ::raise(SIGINT);
+    if (stall == Stall::kSilent) late_ += std::int64_t{ms} * 1000;
+    return stall == Stall::kSilent ? 0 : -EINTR;
+  }
   snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
     const auto fault = writes_.find(writeCount_++);
     if (fault == writes_.end()) return inner_.WriteN(channels, frames);
-    if (fault->second < 0) return fault->second;
-    return inner_.WriteN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
+    return fault->second < 0 ? fault->second : inner_.WriteN(channels, snd_pcm_uframes_t(fault->second));
   }
   snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
-    // Ctrl-C while the read waits for its period: the read completes (the program's catcher
-    // restarts it) and delivers the period.
-    if (readCount_ == interruptAtRead) ::raise(SIGINT);
-    const auto fault = reads_.find(readCount_++);
+    const int n = readCount_++;
+    if (n == interruptAtRead) ::raise(SIGINT);  // while the read waits: it still delivers its period
+    const auto fault = reads_.find(n);
     if (fault == reads_.end()) return inner_.ReadN(channels, frames);
-    if (fault->second == -EPIPE && stream_ != nullptr) stream_->Skip(static_cast<std::int64_t>(frames));
-    // A card in an overrun went on for as long as the read would have taken, and the program
-    // took a millisecond more to see it.
-    if (fault->second == -EPIPE) lateMicroseconds_ += static_cast<std::int64_t>(frames) * 1000000 / rate + 1000;
-    // A failed read leaves the caller's buffers as they were.
-    if (fault->second < 0) return fault->second;
-    return inner_.ReadN(channels, static_cast<snd_pcm_uframes_t>(fault->second));
+    if (fault->second == -EPIPE && stream_ != nullptr) stream_->Skip(std::int64_t(frames));
+    // An overrun lasts as long as the read would have, and the program took 1 ms more to see it.
+    if (fault->second == -EPIPE) late_ += std::int64_t(frames) * 1000000 / 48000 + 1000;
+    return fault->second < 0 ? fault->second : inner_.ReadN(channels, snd_pcm_uframes_t(fault->second));
   }
-  int prepares[2] = {0, 0};
-  // A device that is gone: per direction, the prepares after the first `preparesThatWork`
-  // fail with `prepareFailure` (0: they all work).
-  int prepareFailure = 0;
-  int preparesThatWork = 1;
-  // After a suspend: Resume says -EAGAIN `resumesNotYet` times, then `resumeResult`.
-  int resumesNotYet = 0;
-  int resumeResult = -ENOSYS;
-  int resumes = 0;
-  int interruptAtRead = -1;   // the read during which SIGINT comes
-  std::int64_t rate = 48000;  // for the time a failed read stands for
+  int prepares[2] = {0, 0}, resumes = 0;          // per direction, the one before the run included
+  int prepareFailure = 0;                         // a gone device: each direction's prepares after the first
+  int resumesNotYet = 0, resumeResult = -ENOSYS;  // Resume says -EAGAIN this often, then resumeResult
+  int interruptAtRead = -1;                       // the read during which SIGINT comes
+  int linkResult = -ENOSYS;                       // 0: a card that can link its directions
+  std::vector<int> linkedAt, unlinkedAt;          // the writes before each Link, the reads before each Unlink
+  Stall stall = Stall::kNone;
+  PcmDirection stallDirection = PcmDirection::Capture;
+  int stallAfter = 0, waits = 0;  // the waits since the card stopped answering
 
  private:
-  std::int64_t lateMicroseconds_ = 0;
   PcmPort& inner_;
-  std::map<int, snd_pcm_sframes_t> writes_;
-  std::map<int, snd_pcm_sframes_t> reads_;
+  std::map<int, snd_pcm_sframes_t> writes_, reads_;
   PositionPort* stream_;
-  int writeCount_ = 0;
-  int readCount_ = 0;
+  int writeCount_ = 0, readCount_ = 0;
+  std::int64_t late_ = 0;
 };
 
-// A card that stops answering after a number of transfers in one direction, as a stalled or
-// unplugged card, a sound server that died or an input fed by nothing does:
-//   kSilent: its waits run out, and its clock moves on by each wait's length;
-//   kWaitsForSignal: its waits wait for real, for a descriptor that never becomes ready, until
-//     a signal ends them;
-//   kReadBlocks: it says it is ready, but its read waits in a call that a caught signal restarts
-//     (a pipe nobody writes); when the call is cut short the read still claims its frames and
-//     leaves the buffers as they were (as the simulated card's input file does).
-class StallingPort : public PcmPort {
- public:
-  enum class Stall { kSilent, kWaitsForSignal, kReadBlocks };
-  StallingPort(PcmPort& inner, PcmDirection direction, int transfersBefore, Stall stall)
-      : inner_(inner), direction_(direction), left_(transfersBefore), stall_(stall) {
-    if (::pipe(pipe_) != 0) pipe_[0] = pipe_[1] = -1;
-  }
-  ~StallingPort() override {
-    for (const int fd : pipe_) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
-  int PeriodFrames() const override { return inner_.PeriodFrames(); }
-  int PlayBufferFrames() const override { return inner_.PlayBufferFrames(); }
-  int Drain(PcmDirection d) override { return inner_.Drain(d); }
-  int Prepare(PcmDirection d) override { return inner_.Prepare(d); }
-  snd_pcm_sframes_t AvailUpdate(PcmDirection d) override { return inner_.AvailUpdate(d); }
-  int Wait(PcmDirection d, int ms) override { return inner_.Wait(d, ms); }
-  std::int64_t NowMicroseconds() override { return inner_.NowMicroseconds() + waited_; }
-  int WaitReady(PcmDirection d, snd_pcm_uframes_t frames, int timeoutMs) override {
-    if (d != direction_ || left_ > 0 || stall_ == Stall::kReadBlocks) return inner_.WaitReady(d, frames, timeoutMs);
-    ++waits;
-    if (stall_ == Stall::kSilent) {
-      waited_ += std::int64_t{timeoutMs} * 1000;
-      return 0;
-    }
-    pollfd never{.fd = pipe_[0], .events = POLLIN, .revents = 0};
-    return WaitForDescriptorsOrSignal(&never, 1, timeoutMs) == -EINTR ? -EINTR : 0;
-  }
-  snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t frames) override {
-    if (direction_ == PcmDirection::Playback) --left_;
-    return inner_.WriteN(channels, frames);
-  }
-  snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t frames) override {
-    if (direction_ != PcmDirection::Capture || left_-- > 0 || stall_ != Stall::kReadBlocks) {
-      return inner_.ReadN(channels, frames);
-    }
-    char byte = 0;
-    ++waits;
-    [[maybe_unused]] const ssize_t got = ::read(pipe_[0], &byte, 1);
-    return static_cast<snd_pcm_sframes_t>(frames);
-  }
-  int waits = 0;  // the waits (or blocked reads) after the card stopped answering
-
- private:
-  PcmPort& inner_;
-  PcmDirection direction_;
-  int left_;
-  Stall stall_;
-  int pipe_[2] = {-1, -1};
-  std::int64_t waited_ = 0;
-};
-
-// A card that keeps time as a sound server's cycle does: every period of its clock it plays a
-// period and captures one. With Pace::kVirtual the clock is the card's own, and a transfer that
-// has to wait moves it on at once to when the transfer can be made, so a run goes as fast as
-// the program can and still meets every xrun a real card would give it. With Pace::kReal the
-// clock is the system's and a transfer that has to wait sleeps, so that the disk worker's
-// stalls fall on the card's time.
-//
-// As on a server's cycle, a stream that starts joins at the next period's start, where the
-// playback plays its first period and the capture takes its first: a frame played in a period is
-// heard by the loop in the same period, `latency` frames later.
-// Playback starts once its buffer is full (the start threshold the program sets), capture with
-// its first read or Start. Before chosen transfers the program can be made to come late (a
-// stall of the whole program): the card goes on without it and underruns or overruns, stopping
-// until it is prepared again. Output `wired` is looped to every input: an input hears at card
-// time t what that output played at t - latency.
+// A card that keeps time as a sound server's cycle does, at 48 kHz: each period it plays one and
+// captures one, and a stream that starts joins at the next period's start. Its clock is its own,
+// moved on at once by a transfer that waits: a run goes as fast as the program can and meets every
+// xrun a real card would. With `realTime` its clock is the system's and a transfer that waits
+// sleeps, so that the disk worker's stalls fall on the card's time. Input 1 hears output 1 in the
+// period it plays; input 2 hears the card's time (frame t holds t), a musician playing in time.
 class ClockedCard : public PcmPort {
  public:
-  enum class Pace { kVirtual, kReal };
-
-  ClockedCard(int inputs, int period, int buffer, std::int64_t rate, int latency, int wired, Pace pace = Pace::kVirtual,
-              int captureBuffer = 0)
-      : inputs_(inputs),
-        period_(period),
-        buffer_(buffer),
-        captureBuffer_(captureBuffer > 0 ? captureBuffer : buffer),
-        rate_(rate),
-        latency_(latency),
-        wired_(wired),
-        pace_(pace),
-        origin_(std::chrono::steady_clock::now()) {}
-
+  ClockedCard(int period, int buffer, int captureBuffer) : period_(period) {
+    streams_[0].buffer = buffer;
+    streams_[1].buffer = captureBuffer;
+  }
   // The program comes this many frames late before its nth write (or read), counted from 0.
-  std::map<int, std::int64_t> lateBeforeWrite;
-  std::map<int, std::int64_t> lateBeforeRead;
-  // Input 1 hears, instead of the loop, the card's time: the frame captured at time t holds t
-  // (a musician playing in time, whatever the program does).
-  bool counterOnSecondInput = false;
-  // As a sound server's plugin does: a stream stopped in an xrun still answers its delay as
-  // it was, and only its state says it stopped.
-  bool staleDelayInXrun = false;
-  int underruns = 0;
-  int overruns = 0;
+  std::map<int, std::int64_t> lateBeforeWrite, lateBeforeRead;
+  bool staleDelayInXrun = false;  // as a server's plugin: a stopped stream answers its old delay
+  bool realTime = false;
+  int underruns = 0, overruns = 0;
 
-  int PeriodFrames() const override { return period_; }
-  int PlayBufferFrames() const override { return buffer_; }
-  int CaptureBufferFrames() const override { return static_cast<int>(captureBuffer_); }
+  int PeriodFrames() const override { return int(period_); }
+  int PlayBufferFrames() const override { return int(streams_[0].buffer); }
+  int CaptureBufferFrames() const override { return int(streams_[1].buffer); }
   std::int64_t NowMicroseconds() override {
     Tick();
-    return clock_ * 1000000 / rate_;
+    return clock_ * 1000000 / 48000;
   }
-  // What the wired output played at card time t (0 where it played nothing).
-  std::int32_t HeardAt(std::int64_t t) const {
-    return t >= 0 && t < static_cast<std::int64_t>(heard_.size()) ? heard_[static_cast<std::size_t>(t)] : 0;
-  }
-
-  int Drain(PcmDirection d) override {
-    Tick();
-    if (d == PcmDirection::Playback) {
-      while (playState_ == State::kRunning && Consumed() < written_) WaitUntil(NextGrid());
-    }
-    return Prepare(d);
-  }
+  int Drain(PcmDirection d) override { return Prepare(d); }  // each run starts on a new card
+  int Drop(PcmDirection d) override { return Prepare(d); }
   int Prepare(PcmDirection d) override {
     Tick();
-    (d == PcmDirection::Playback ? playState_ : captureState_) = State::kPrepared;
+    Of(d).state = State::kPrepared;
+    Of(d).moved = 0;
     if (d == PcmDirection::Playback) pending_.clear();
     return 0;
   }
-  int Drop(PcmDirection d) override { return Prepare(d); }
   int Start(PcmDirection d) override {
     Tick();
-    if (d == PcmDirection::Capture && captureState_ == State::kPrepared) StartCapture();
+    if (d == PcmDirection::Capture && streams_[1].state == State::kPrepared) Begin(streams_[1]);
     return 0;
   }
   snd_pcm_sframes_t AvailUpdate(PcmDirection d) override {
     const snd_pcm_sframes_t delay = Delay(d);
-    if (delay < 0 || d == PcmDirection::Capture) return delay;
-    return buffer_ - delay;
+    return delay < 0 || d == PcmDirection::Capture ? delay : Of(d).buffer - delay;
   }
   snd_pcm_sframes_t Delay(PcmDirection d) override {
     Tick();
-    if (d == PcmDirection::Playback) {
-      if (playState_ == State::kXrun) return staleDelayInXrun ? period_ : -EPIPE;
-      return playState_ == State::kRunning ? written_ - Consumed() : static_cast<snd_pcm_sframes_t>(pending_.size());
-    }
-    if (captureState_ == State::kXrun) return staleDelayInXrun ? 0 : -EPIPE;
-    return captureState_ == State::kRunning ? Available() : 0;
+    const Stream& s = Of(d);
+    const bool playback = d == PcmDirection::Playback;
+    if (s.state == State::kXrun) return !staleDelayInXrun ? -EPIPE : playback ? period_ : 0;
+    if (s.state == State::kPrepared) return playback ? s.moved : 0;
+    return playback ? s.moved - Done(s) : Done(s) - s.moved;
   }
   bool InXrun(PcmDirection d) override {
     Tick();
-    return (d == PcmDirection::Playback ? playState_ : captureState_) == State::kXrun;
+    return Of(d).state == State::kXrun;
   }
-  int Wait(PcmDirection, int) override {
-    Tick();
-    return 1;
-  }
+  int Wait(PcmDirection, int) override { return 1; }
   snd_pcm_sframes_t WriteN(void** channels, snd_pcm_uframes_t count) override {
-    const auto frames = static_cast<std::int64_t>(count);
-    if (const auto late = lateBeforeWrite.find(writes_++); late != lateBeforeWrite.end()) {
-      WaitUntil(clock_ + late->second);
+    const auto frames = std::int64_t(count);
+    ComeLate(lateBeforeWrite, writes_++);
+    Stream& s = streams_[0];
+    if (s.state == State::kPrepared) {
+      for (std::int64_t f = 0; f < frames; ++f) pending_.push_back(Unpack(channels[0], f));
+      if ((s.moved += frames) < s.buffer) return frames;  // it starts with a full buffer
+      Begin(s);
+      for (std::size_t f = 0; f < pending_.size(); ++f) Hear(s.start + std::int64_t(f), pending_[f]);
+      return frames;
     }
-    Tick();
-    if (playState_ == State::kXrun) return -EPIPE;
-    const auto* bytes = static_cast<const unsigned char*>(channels[wired_]);
-    if (playState_ == State::kPrepared) {
-      for (std::int64_t f = 0; f < frames; ++f) pending_.push_back(Unpack(bytes + 3 * f));
-      if (static_cast<std::int64_t>(pending_.size()) >= buffer_) {
-        playState_ = State::kRunning;
-        playStart_ = NextGrid();
-        written_ = 0;
-        for (const std::int32_t sample : pending_) Play(sample);
-        pending_.clear();
-      }
-      return static_cast<snd_pcm_sframes_t>(frames);
-    }
-    while (buffer_ - (written_ - Consumed()) < frames) {
-      WaitUntil(NextGrid());
-      if (playState_ == State::kXrun) return -EPIPE;
-    }
-    for (std::int64_t f = 0; f < frames; ++f) Play(Unpack(bytes + 3 * f));
-    return static_cast<snd_pcm_sframes_t>(frames);
+    while (s.state == State::kRunning && s.buffer - (s.moved - Done(s)) < frames) WaitUntil(NextPeriod());
+    if (s.state == State::kXrun) return -EPIPE;
+    for (std::int64_t f = 0; f < frames; ++f) Hear(s.start + s.moved++, Unpack(channels[0], f));
+    return frames;
   }
   snd_pcm_sframes_t ReadN(void** channels, snd_pcm_uframes_t count) override {
-    const auto frames = static_cast<std::int64_t>(count);
-    if (const auto late = lateBeforeRead.find(reads_++); late != lateBeforeRead.end()) {
-      WaitUntil(clock_ + late->second);
+    const auto frames = std::int64_t(count);
+    ComeLate(lateBeforeRead, reads_++);
+    Stream& s = streams_[1];
+    if (s.state == State::kXrun) return -EPIPE;
+    if (s.state == State::kPrepared) Begin(s);
+    while (Done(s) - s.moved < frames) WaitUntil(NextPeriod());
+    for (std::int64_t f = 0, t = s.start + s.moved; f < frames; ++f, ++t) {
+      Pack(t < std::int64_t(heard_.size()) ? heard_[std::size_t(t)] : 0, channels[0], f);
+      Pack(t % 8388607, channels[1], f);
     }
-    Tick();
-    if (captureState_ == State::kXrun) return -EPIPE;
-    if (captureState_ == State::kPrepared) StartCapture();
-    while (Available() < frames) WaitUntil(NextGrid());
-    for (std::int64_t f = 0; f < frames; ++f) {
-      const std::int64_t t = captureStart_ + read_ + f;  // when the frame was heard
-      for (int k = 0; k < inputs_; ++k) {
-        const std::int32_t sample =
-            counterOnSecondInput && k == 1 ? static_cast<std::int32_t>(t % 8388607) : HeardAt(t - latency_);
-        Pack(sample, static_cast<unsigned char*>(channels[k]) + 3 * f);
-      }
-    }
-    read_ += frames;
-    return static_cast<snd_pcm_sframes_t>(frames);
+    s.moved += frames;
+    return frames;
   }
 
  private:
   enum class State { kPrepared, kRunning, kXrun };
-
-  std::int64_t Grid(std::int64_t t) const { return t / period_ * period_; }
-  std::int64_t NextGrid() const { return Grid(clock_) + period_; }
-  std::int64_t RealFrames() const {
-    const auto elapsed = std::chrono::steady_clock::now() - origin_;
-    return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * rate_ / 1000000;
+  // `moved`: the frames written since the playback was prepared, or read since the capture started.
+  struct Stream {
+    State state = State::kPrepared;
+    std::int64_t buffer = 0, start = 0, moved = 0;
+  };
+  Stream& Of(PcmDirection d) { return streams_[d == PcmDirection::Playback ? 0 : 1]; }
+  std::int64_t NextPeriod() const { return clock_ / period_ * period_ + period_; }
+  // What a running stream has taken or given by now: a period at each period's start.
+  std::int64_t Done(const Stream& s) const {
+    return clock_ < s.start ? 0 : (clock_ - s.start) / period_ * period_ + period_;
   }
-  // Frames the playback has taken by now: a period at each period's start from its own on.
-  std::int64_t Consumed() const { return clock_ < playStart_ ? 0 : (Grid(clock_ - playStart_) + period_); }
-  // Frames captured by now and not read: a period at each period's start from its own on.
-  std::int64_t Available() const {
-    return (clock_ < captureStart_ ? 0 : Grid(clock_ - captureStart_) + period_) - read_;
+  void Begin(Stream& s) {
+    s.state = State::kRunning;
+    s.start = NextPeriod();
   }
-  // The clock moves on (the system's time, in real pace), and the card meets its xruns.
+  // The clock moves on, and the card meets its xruns.
   void Tick() {
-    if (pace_ == Pace::kReal) clock_ = std::max(clock_, RealFrames());
-    if (playState_ == State::kRunning && Consumed() > written_) {
-      playState_ = State::kXrun;
-      ++underruns;
-    }
-    if (captureState_ == State::kRunning && Available() > captureBuffer_) {
-      captureState_ = State::kXrun;
-      ++overruns;
-    }
+    if (realTime) clock_ = std::max(clock_, RealFrames());
+    Stream &play = streams_[0], &capture = streams_[1];
+    if (play.state == State::kRunning && Done(play) > play.moved) Stop(play, underruns);
+    if (capture.state == State::kRunning && Done(capture) - capture.moved > capture.buffer) Stop(capture, overruns);
+  }
+  static void Stop(Stream& s, int& xruns) {
+    s.state = State::kXrun;
+    ++xruns;
+  }
+  std::int64_t RealFrames() const {  // 48 a millisecond
+    return (std::chrono::steady_clock::now() - origin_) / std::chrono::microseconds(1) * 48 / 1000;
   }
   void WaitUntil(std::int64_t t) {
-    if (pace_ == Pace::kReal) {
-      while (RealFrames() < t) std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    while (realTime && RealFrames() < t) std::this_thread::sleep_for(std::chrono::microseconds(200));
     clock_ = std::max(clock_, t);
     Tick();
   }
-  void StartCapture() {
-    captureState_ = State::kRunning;
-    captureStart_ = NextGrid();
-    read_ = 0;
+  void ComeLate(const std::map<int, std::int64_t>& late, int transfer) {
+    if (const auto it = late.find(transfer); it != late.end()) WaitUntil(clock_ + it->second);
+    Tick();
   }
-  void Play(std::int32_t sample) {
-    const auto at = static_cast<std::size_t>(playStart_ + written_++);
-    if (heard_.size() <= at) heard_.resize(at + 1, 0);
-    heard_[at] = sample;
+  void Hear(std::int64_t t, std::int32_t sample) {
+    heard_.resize(std::max(heard_.size(), std::size_t(t) + 1), 0);
+    heard_[std::size_t(t)] = sample;
   }
 
-  int inputs_;
   std::int64_t period_;
-  std::int64_t buffer_;
-  std::int64_t captureBuffer_;
-  std::int64_t rate_;
-  std::int64_t latency_;
-  int wired_;
-  Pace pace_;
-  std::chrono::steady_clock::time_point origin_;
   std::int64_t clock_ = 0;
-  State playState_ = State::kPrepared;
-  State captureState_ = State::kPrepared;
-  std::vector<std::int32_t> pending_;  // written before playback started
-  std::int64_t playStart_ = 0;
-  std::int64_t written_ = 0;  // frames written since playback started
-  std::int64_t captureStart_ = 0;
-  std::int64_t read_ = 0;  // frames read since capture started
-  std::vector<std::int32_t> heard_;
-  int writes_ = 0;
-  int reads_ = 0;
+  std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
+  Stream streams_[2];
+  std::vector<std::int32_t> pending_, heard_;  // written before the playback started; played at time t
+  int writes_ = 0, reads_ = 0;
 };
 
 }  // namespace tapeloom::test
