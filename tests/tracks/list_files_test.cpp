@@ -75,17 +75,20 @@ TEST(RunLists, TracksEachKindOfRunPlaysArmsAndReplaces) {
                             "Cannot find recordlist file called " + ask;
   // Flags: the active tracks 1-6, the armed inputs 1-5, the replaced tracks 1-5. Where names are typed, the
   // run starts with the lists gone.txt and an empty name.
+  // The request without its audition list, which is a name of its own: an optional string in a
+  // table trips a false warning of GCC 12 at -O2.
   const struct {
     RunListRequest request;
     int tracks, soloed;  // the track count; the track soloed (from 1), or 0
     std::string answers, flags, printed;
+    const char* audition = nullptr;
   } cases[] = {{{.plays = true}, 5, 0, "", "110000 00000 00000", rate("a") + stereo},
                {{.plays = true}, -1, 0, "", "000000 00000 00000", ""},
                {{.plays = true, .records = true}, 5, 0, "", "110000 11000 01010", rate("a") + stereo},
                {{.monitor = true}, 5, 0, "", "000000 11000 00000", ""},
                {{.plays = true, .solo = true}, 5, 2, "", "010000 00000 00000", stereo},
                {{.plays = true, .solo = true}, 5, 1, "", "100000 00000 00000", rate("a") + stereo},
-               {{.plays = true, .auditionList = "b.wav\nt.wav\n"}, 5, 0, "", "110000 00000 00000", rate("t")},
+               {{.plays = true}, 5, 0, "", "110000 00000 00000", rate("t"), "b.wav\nt.wav\n"},
                {{.records = true}, 5, 0, "still-gone.txt play.txt record.txt", "000000 11000 01010", asked}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.flags + " " + c.printed);
@@ -98,7 +101,9 @@ TEST(RunLists, TracksEachKindOfRunPlaysArmsAndReplaces) {
     if (c.soloed > 0) settings.solo[static_cast<std::size_t>(c.soloed - 1)] = 1;
     test::TypedInput input(c.answers);
     testing::internal::CaptureStdout();
-    const RunLists lists = ResolveRunLists(settings, input, c.request);
+    RunListRequest request = c.request;
+    if (c.audition != nullptr) request.auditionList = c.audition;
+    const RunLists lists = ResolveRunLists(settings, input, request);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
     std::string flags;
     for (const auto& [list, n] :
