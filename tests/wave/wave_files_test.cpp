@@ -233,7 +233,8 @@ TEST(WaveFiles, ListsAndNamesOfAnyLengthAreReadWhole) {
   EXPECT_EQ(Printed([&] { EXPECT_EQ(SEEK_LONG_FILE(0, '-', list) + SEEK_LONG_FILE(9, '-', missing), 0); }),
             "Playlist file called " + missing + " was not found!\n");
   // A list is read whole, its long name last, up to kLargestTextFile bytes; a larger one is refused, nothing read.
-  for (const std::uint64_t size : {b.size() + 2, kLargestTextFile - 1, kLargestTextFile, kLargestTextFile + 1}) {
+  for (const std::uint64_t size :
+       {std::uint64_t{b.size()} + 2, kLargestTextFile - 1, kLargestTextFile, kLargestTextFile + 1}) {
     SCOPED_TRACE(size);
     const std::string text = std::string(size - b.size() - 1, '-') + "\n" + b;
     const bool fits = size <= kLargestTextFile;
