@@ -22,6 +22,7 @@ end and written to BUILD/report.txt.
 """
 
 import argparse
+import difflib
 import hashlib
 import json
 import os
@@ -149,6 +150,35 @@ def sample(root, seed, count):
     return sites, chosen
 
 
+def sample_of(rev, tree, seed, count):
+    """The sample the tree of commit rev gives, found in `tree`: a fault keeps its id (so that
+    results of two suites compare fault by fault) and moves with its line where code above it
+    changed. A fault whose line itself changed is left out."""
+    staging = tree.parent / "sample-staging"
+    shutil.rmtree(staging, ignore_errors=True)
+    staging.mkdir(parents=True)
+    archive = subprocess.run(["git", "archive", rev, "src"], cwd=ROOT, check=True, capture_output=True).stdout
+    subprocess.run(["tar", "-x", "-C", str(staging)], input=archive, check=True)
+    _, chosen = sample(staging, seed, count)
+    found, gone = [], []
+    for site in chosen:
+        old_lines = (staging / site["file"]).read_text().split("\n")
+        path = tree / site["file"]
+        lines = path.read_text().split("\n") if path.exists() else []
+        # The old line's place in the new text, where the two texts match around it.
+        moved = None
+        for a, b, size in difflib.SequenceMatcher(None, old_lines, lines, autojunk=False).get_matching_blocks():
+            if a <= site["line"] - 1 < a + size:
+                moved = b + site["line"] - a
+        if moved is None:
+            gone.append(site["id"])
+            continue
+        site["line"] = moved
+        found.append(site)
+    shutil.rmtree(staging, ignore_errors=True)
+    return found, gone
+
+
 def apply(text, site):
     lines = text.split("\n")
     line = lines[site["line"] - 1]
@@ -264,6 +294,9 @@ def main():
     parser.add_argument("--resume", action="store_true", help="keep the results of an earlier run of this sample")
     parser.add_argument("--ref", help="test the tree of this commit instead of the working tree")
     parser.add_argument("--report-only", action="store_true", help="report the results so far and stop")
+    parser.add_argument("--sample-of", metavar="REV",
+                        help="try the faults that the tree of commit REV samples, each found where its line is now: "
+                             "the same faults for two suites when the code changed a little between them")
     parser.add_argument("--first-failure", action="store_true",
                         help="stop a fault's suite at its first failing test: the same score, sooner, "
                              "but only the first catching tests are recorded")
@@ -288,6 +321,10 @@ def main():
         build_root.mkdir(parents=True, exist_ok=True)
         suite = sync_tree(tree, args.ref)
     sites, chosen = sample(ROOT if args.list else tree, args.seed, args.count)
+    if args.sample_of:
+        chosen, gone = sample_of(args.sample_of, ROOT if args.list else tree, args.seed, args.count)
+        for name in gone:
+            print(f"mutation: {name} of {args.sample_of}'s sample has no line here; left out", flush=True)
     if args.list:
         kinds = {}
         for s in sites:
