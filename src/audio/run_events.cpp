@@ -30,12 +30,4 @@ void RunEvents::Add(RunEventKind kind, std::int64_t position, std::int64_t frame
   events_.push_back(RunEvent{.kind = kind, .position = position, .frames = frames});
 }
 
-std::int64_t RunEvents::FramesOf(RunEventKind kind) const {
-  std::int64_t frames = 0;
-  for (const RunEvent& event : events_) {
-    if (event.kind == kind) frames += event.frames;
-  }
-  return frames;
-}
-
 }  // namespace tapeloom

@@ -33,7 +33,6 @@ class RunEvents {
   const std::vector<RunEvent>& list() const { return events_; }
   // Events beyond the room made for them: counted, not listed.
   int unlisted() const { return unlisted_; }
-  std::int64_t FramesOf(RunEventKind kind) const;
 
  private:
   std::vector<RunEvent> events_;

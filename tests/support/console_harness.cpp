@@ -2,91 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
-#include <sstream>
 
 #include "support/run_command.h"
 
 namespace tapeloom::test {
-namespace {
-
-std::vector<std::string> SplitList(std::string_view text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in{std::string(text)};
-  while (std::getline(in, part, separator)) {
-    if (!part.empty()) parts.push_back(part);
-  }
-  return parts;
-}
-
-// The environment of the program: this process's, with the simulated card's ALSA
-// configuration directory.
-std::vector<std::string> ChildEnvironment() {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::string_view(*entry).starts_with("XDG_CONFIG_HOME=")) continue;
-    env.emplace_back(*entry);
-  }
-  env.emplace_back(std::string("XDG_CONFIG_HOME=") + TAPELOOM_SIMCARD_DIR);
-  return env;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-  std::vector<char*> pointers;
-  for (std::string& s : strings) pointers.push_back(s.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-// A pipe whose read end does not block; both ends close when it goes.
-struct Pipe {
-  Pipe() {
-    int ends[2] = {-1, -1};
-    EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    read = ends[0];
-    write = ends[1];
-    ::fcntl(read, F_SETFL, O_NONBLOCK);
-  }
-  Pipe(const Pipe&) = delete;
-  Pipe& operator=(const Pipe&) = delete;
-  ~Pipe() {
-    if (read >= 0) ::close(read);
-    CloseWriteEnd();
-  }
-  void CloseWriteEnd() {
-    if (write >= 0) ::close(write);
-    write = -1;
-  }
-  // Appends what can be read now.
-  void Drain(std::string& to) const {
-    char block[65536];
-    for (;;) {
-      const ssize_t n = ::read(read, block, sizeof block);
-      if (n <= 0) return;
-      to.append(block, static_cast<std::size_t>(n));
-    }
-  }
-  // Appends everything up to the end of the pipe (every writer gone).
-  void DrainToEnd(std::string& to) const {
-    ::fcntl(read, F_SETFL, 0);
-    char block[65536];
-    ssize_t n = 0;
-    while ((n = ::read(read, block, sizeof block)) > 0) to.append(block, static_cast<std::size_t>(n));
-  }
-
-  int read = -1;
-  int write = -1;
-};
-
-}  // namespace
 
 std::string SimCardParams(int inputs, int outputs, int ch, int buf) {
   return "dv\ttapeloom_sim\nsr\t48000\ninputs\t" + std::to_string(inputs) + "\noutputs\t" + std::to_string(outputs) +
@@ -118,9 +40,7 @@ std::vector<std::string> ConsoleSession::Files() const {
 
 RunResult ConsoleSession::Run(std::string_view input, std::chrono::seconds timeout, std::optional<long> fileSizeLimit,
                               const std::function<void(pid_t)>& whileRunning) const {
-  const std::function<void(pid_t, const std::string&)> watch =
-      whileRunning ? [&](pid_t pid, const std::string&) { whileRunning(pid); }
-                   : std::function<void(pid_t, const std::string&)>();
+  const Watch watch = whileRunning ? [&](pid_t pid, const std::string&) { whileRunning(pid); } : Watch();
   std::vector<std::string> wrapper;
   if (fileSizeLimit) wrapper = {"prlimit", "--fsize=" + std::to_string(*fileSizeLimit), "--"};
   return Spawn(input, false, timeout, wrapper, watch);
@@ -136,7 +56,7 @@ RunResult ConsoleSession::RunWithArguments(const std::vector<std::string>& argum
   return Spawn(input, false, std::chrono::seconds(60), {}, {}, arguments);
 }
 
-RunResult ConsoleSession::RunLive(std::string_view input, const std::function<void(pid_t, const std::string&)>& watch,
+RunResult ConsoleSession::RunLive(std::string_view input, const Watch& watch,
                                   std::chrono::seconds timeout) const {
   return Spawn(input, true, timeout, {}, watch);
 }
@@ -165,75 +85,26 @@ std::optional<RunResult> ConsoleSession::RunOnSmallDisk(std::string_view input, 
 }
 
 RunResult ConsoleSession::Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
-                                const std::vector<std::string>& wrapper,
-                                const std::function<void(pid_t, const std::string&)>& watch,
+                                const std::vector<std::string>& wrapper, const Watch& watch,
                                 const std::vector<std::string>& arguments) const {
-  const std::filesystem::path io = root_.path() / "io";
-  WriteFileBytes(io / "stdin", input);
-  // Live input: a pipe that the program reads as it would a terminal, open until it ends.
-  Pipe in;
-  ::fcntl(in.read, F_SETFL, 0);
-
   std::vector<std::string> command = wrapper;
-  for (std::string& part : SplitList(TAPELOOM_EMULATOR, '|')) command.push_back(part);
-  command.push_back(TAPELOOM_BINARY);
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv = Pointers(command);
-  std::vector<std::string> environment = ChildEnvironment();
-  std::vector<char*> envp = Pointers(environment);
-
-  // Output goes through pipes, read while the program runs: a file size limit set for the
-  // program does not apply to them.
-  Pipe out;
-  Pipe err;
+  for (std::string& part : ProgramCommand(arguments)) command.push_back(part);
   SpawnActions actions;
+  // Live input: a pipe that the program reads as it would a terminal, open until it ends.
+  int ends[2] = {-1, -1};
   if (liveInput) {
-    posix_spawn_file_actions_adddup2(actions.get(), in.read, 0);
+    EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    posix_spawn_file_actions_adddup2(actions.get(), ends[0], 0);
   } else {
-    posix_spawn_file_actions_addopen(actions.get(), 0, (io / "stdin").c_str(), O_RDONLY, 0);
+    const std::filesystem::path stdinPath = root_.path() / "io" / "stdin";
+    WriteFileBytes(stdinPath, input);
+    posix_spawn_file_actions_addopen(actions.get(), 0, stdinPath.c_str(), O_RDONLY, 0);
   }
-  posix_spawn_file_actions_adddup2(actions.get(), out.write, 1);
-  posix_spawn_file_actions_adddup2(actions.get(), err.write, 2);
-  posix_spawn_file_actions_addclose(actions.get(), out.read);
-  posix_spawn_file_actions_addclose(actions.get(), err.read);
   posix_spawn_file_actions_addchdir_np(actions.get(), session_.c_str());
-
-  std::fflush(nullptr);
-  pid_t child = 0;
-  const int spawned = ::posix_spawnp(&child, argv[0], actions.get(), nullptr, argv.data(), envp.data());
-  out.CloseWriteEnd();
-  err.CloseWriteEnd();
-  if (liveInput && spawned == 0) {
-    EXPECT_EQ(::write(in.write, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  RunResult result = SpawnAndCollect(command, ProgramEnvironment(), actions, timeout, watch, ends[1], input);
+  for (const int end : ends) {
+    if (end >= 0) ::close(end);
   }
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-    return {};
-  }
-
-  RunResult result;
-  int wstatus = 0;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    pollfd fds[] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
-    ::poll(fds, 2, 1);
-    out.Drain(result.out);
-    err.Drain(result.err);
-    const pid_t done = ::waitpid(child, &wstatus, WNOHANG);
-    if (done == child) break;
-    if (watch) watch(child, result.out);
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &wstatus, 0);
-      ADD_FAILURE() << "tapeloom did not finish within " << timeout.count() << " s";
-      break;
-    }
-  }
-  // What the program wrote last, up to the end of the pipes.
-  out.DrainToEnd(result.out);
-  err.DrainToEnd(result.err);
-  if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
-  if (WIFSIGNALED(wstatus)) result.status = 128 + WTERMSIG(wstatus);
   return result;
 }
 

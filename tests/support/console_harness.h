@@ -14,15 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace tapeloom::test {
 
-struct RunResult {
-  std::string out;
-  std::string err;
-  int status = -1;  // exit status; 128 + signal when killed
-};
+using RunResult = CommandResult;
 
 // param.txt lines for the simulated card at 48000 Hz. With a period of 128 frames every whole
 // second is a whole number of periods.
@@ -53,7 +50,7 @@ class ConsoleSession {
   // As Run, with standard input a pipe that is given `input` and stays open until the program
   // ends, as a terminal would: the program waits at its prompt for more. `watch` is called
   // about every millisecond with the process id and what the program printed so far.
-  RunResult RunLive(std::string_view input, const std::function<void(pid_t, const std::string&)>& watch,
+  RunResult RunLive(std::string_view input, const Watch& watch,
                     std::chrono::seconds timeout = std::chrono::seconds(60)) const;
 
   // As Run, on a disk of `diskBytes` (a tmpfs in a mount namespace of the program's own) that
@@ -74,7 +71,7 @@ class ConsoleSession {
 
  private:
   RunResult Spawn(std::string_view input, bool liveInput, std::chrono::seconds timeout,
-                  const std::vector<std::string>& wrapper, const std::function<void(pid_t, const std::string&)>& watch,
+                  const std::vector<std::string>& wrapper, const Watch& watch,
                   const std::vector<std::string>& arguments = {}) const;
 
   TempDir root_;

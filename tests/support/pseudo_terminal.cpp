@@ -8,38 +8,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <sstream>
 #include <vector>
 
+#include "support/run_command.h"
+
 namespace tapeloom::test {
-namespace {
-
-std::vector<char*> Pointers(std::vector<std::string>& strings) {
-  std::vector<char*> pointers;
-  for (std::string& s : strings) pointers.push_back(s.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-}  // namespace
 
 TerminalProgram::TerminalProgram(const std::filesystem::path& dir) {
   // Everything the child needs is made before the fork: after it, only exec (through the
   // emulator, found on the PATH, under a cross build).
-  std::vector<std::string> command;
-  std::istringstream emulator{std::string(TAPELOOM_EMULATOR)};
-  for (std::string part; std::getline(emulator, part, '|');) {
-    if (!part.empty()) command.push_back(part);
-  }
-  command.emplace_back(TAPELOOM_BINARY);
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string_view variable(*entry);
-    if (variable.starts_with("XDG_CONFIG_HOME=") || variable.starts_with("TERM=")) continue;
-    environment.emplace_back(variable);
-  }
-  environment.emplace_back(std::string("XDG_CONFIG_HOME=") + TAPELOOM_SIMCARD_DIR);
-  environment.emplace_back("TERM=xterm");
+  std::vector<std::string> command = ProgramCommand();
+  std::vector<std::string> environment = ProgramEnvironment({"TERM=xterm"});
   std::vector<char*> argv = Pointers(command);
   std::vector<char*> envp = Pointers(environment);
   const std::string directory = dir.string();
@@ -126,9 +105,7 @@ int TerminalProgram::Finish(std::chrono::seconds timeout) {
   for (pollfd terminal{.fd = master_, .events = POLLIN, .revents = 0};
        ::poll(&terminal, 1, 0) > 0 && (terminal.revents & POLLIN) != 0 && Read(0);) {
   }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  return ExitStatus(status);
 }
 
 bool TerminalProgram::InLineMode() const {

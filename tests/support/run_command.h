@@ -1,16 +1,20 @@
-// Runs an external program (for example sox, the independent reference for wave files) and
-// collects its exit status and output.
+// Runs programs, tapeloom itself or an external one (sox, the independent reference for wave
+// files), and collects their exit status and output. Programs are started with posix_spawn,
+// never fork: the armhf suite runs under qemu-user, where a forked child crashes.
 #pragma once
 
 #include <spawn.h>
+#include <sys/types.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tapeloom::test {
 
-// Owns the file actions of a posix_spawn call. Programs are started with posix_spawn, never
-// fork: the armhf suite runs under qemu-user, where a forked child crashes.
+// Owns the file actions of a posix_spawn call.
 class SpawnActions {
  public:
   SpawnActions() { posix_spawn_file_actions_init(&actions_); }
@@ -24,14 +28,37 @@ class SpawnActions {
 };
 
 struct CommandResult {
-  int status = -1;  // exit status; 128 + signal when killed; -1 when it could not start
   std::string out;  // standard output, byte for byte
   std::string err;  // standard error, or why the program could not start
+  int status = -1;  // exit status; 128 + signal when killed; -1 when it could not start
 };
 
-// Runs argv[0], looked up on PATH, with standard input from /dev/null. Started with
-// posix_spawnp, never fork: the armhf suite runs under qemu-user, where a forked child
-// crashes.
+using Watch = std::function<void(pid_t, const std::string&)>;
+
+// Starts argv[0], looked up on PATH, with `actions` (which give its standard input and its
+// directory) and its output into pipes, which a file size limit set for it does not cut.
+// `liveInput`, when not negative, is the write end of the pipe the program reads, given `input`
+// once it runs. `watch` is called about every millisecond with its process id and its output so
+// far. A program that outlives the timeout is killed and fails the test.
+CommandResult SpawnAndCollect(std::vector<std::string> argv, std::vector<std::string> env, SpawnActions& actions,
+                              std::chrono::seconds timeout, const Watch& watch = {}, int liveInput = -1,
+                              std::string_view input = {});
+
+// Runs argv[0] with standard input from /dev/null.
 CommandResult RunCommand(const std::vector<std::string>& argv);
+
+// The command line that starts tapeloom with these words after its name: through the emulator
+// in a cross build.
+std::vector<std::string> ProgramCommand(const std::vector<std::string>& arguments = {});
+
+// This process's environment, with the simulated card's configuration and the `extra` variables
+// (NAME=value) in place of any of the same names.
+std::vector<std::string> ProgramEnvironment(std::vector<std::string> extra = {});
+
+// The strings as exec takes them: pointers ending in a null pointer.
+std::vector<char*> Pointers(std::vector<std::string>& strings);
+
+// The exit status from waitpid's word: 128 + the signal when a signal ended the process.
+int ExitStatus(int wstatus);
 
 }  // namespace tapeloom::test

@@ -44,8 +44,8 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteFileBytes(const std::filesystem::path& path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+void WriteFileBytes(const std::filesystem::path& path, std::string_view content, std::ios::openmode mode) {
+  std::ofstream out(path, std::ios::binary | mode);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   if (!out.good()) throw std::runtime_error("cannot write " + path.string());
 }

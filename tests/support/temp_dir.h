@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <ios>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,8 @@ class WorkingDirectory {
 
 // Reads a whole file; fails the test when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);
-void WriteFileBytes(const std::filesystem::path& path, std::string_view content);
+// Writes a whole file, or appends to it with std::ios::app.
+void WriteFileBytes(const std::filesystem::path& path, std::string_view content,
+                    std::ios::openmode mode = std::ios::trunc);
 
 }  // namespace tapeloom::test

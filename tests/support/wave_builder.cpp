@@ -1,6 +1,5 @@
 #include "support/wave_builder.h"
 
-#include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string_view>
@@ -131,15 +130,11 @@ std::uint32_t Field32(std::span<const unsigned char> bytes, std::size_t offset) 
 }
 
 void WriteBytes(const std::filesystem::path& path, std::span<const unsigned char> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out.good()) throw std::runtime_error("cannot write " + path.string());
+  WriteFileBytes(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 void AppendBytes(const std::filesystem::path& path, std::span<const unsigned char> bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::app);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out.good()) throw std::runtime_error("cannot append to " + path.string());
+  WriteFileBytes(path, {reinterpret_cast<const char*>(bytes.data()), bytes.size()}, std::ios::app);
 }
 
 Bytes ReadBytes(const std::filesystem::path& path) {
