@@ -1,6 +1,6 @@
 // A plain reference mixer: per-sample loops that follow the mixing arithmetic (integer gains
 // truncated, 64-bit sums, single-precision bus scaling truncated, outputs limited to 24 bits)
-// with none of the engine's tricks. It notes the largest sum and scaled value it formed.
+// with none of the engine's tricks.
 #pragma once
 
 #include <algorithm>
@@ -41,30 +41,27 @@ inline void GrowPeaks(MixPeaks& peaks, const MixPeaks& more) {
 struct ReferenceResult {
   Block block;
   MixPeaks peaks;
-  std::int64_t largestSum = 0, largestOut = 0;  // of every sum and master feed; of every scaled value
 };
 
 inline ReferenceResult ReferenceMix(const Block& in, const MixSetup& s) {
-  ReferenceResult r{in, {}, 0, 0};
-  const auto note = [](std::int64_t& largest, std::int64_t v) { return largest = std::max(largest, std::abs(v)), v; };
+  ReferenceResult r{in, {}};
   std::vector<std::array<std::array<std::int64_t, kMixBlockFrames>, 2>> bus(kMaxBusses);  // [bus][side][frame]
   for (int b = 0; b < (s.mix == 1 ? 1 : kMaxBusses); ++b)
     for (int t = 0; t < s.n; ++t)
       for (int side = 0; side < 2 && s.play[t] == 1 && (s.mix == 1 || s.busAssign[b][t] == 1); ++side)
         for (int i = 0; i < kMixBlockFrames; ++i)
-          note(r.largestSum, bus[b][side][i] += SampleAt(in, t, i) * std::int64_t((side ? s.gainR : s.gainL)[t]));
+          bus[b][side][i] += SampleAt(in, t, i) * std::int64_t((side ? s.gainR : s.gainL)[t]);
   const auto scaled = [&](int b, int side, int i) {
     const auto v = static_cast<std::int64_t>(static_cast<float>(bus[b][side][i]) * s.busGain[b]);
     std::int64_t& peak =
         s.mix == 1 ? (side ? r.peaks.right : r.peaks.left) : (side ? r.peaks.busRight : r.peaks.busLeft)[b];
-    return note(peak, note(r.largestOut, v));
+    return peak = std::max(peak, std::abs(v)), v;
   };
   constexpr std::int64_t kFeedLimit = std::int64_t{1} << 47;  // so that the master's sum cannot overflow
   for (int b = 1; s.mix == 3 && b < s.busCount; ++b)
     for (int side = 0; side < 2 && s.busActive[b] == 1; ++side)
       for (int i = 0; i < kMixBlockFrames; ++i)
-        note(r.largestSum,
-             bus[0][side][i] += note(r.largestSum, 256 * std::clamp(scaled(b, side, i), -kFeedLimit, kFeedLimit)));
+        bus[0][side][i] += 256 * std::clamp(scaled(b, side, i), -kFeedLimit, kFeedLimit);
   for (int b = 0; b < (s.mix == 2 ? s.busCount : 1); ++b)
     for (int i = 0; i < kMixBlockFrames && (s.mix != 2 || s.busActive[b] == 1); ++i)
       for (int side = 0; side < 2; ++side)
