@@ -73,24 +73,29 @@ TEST(CardGrant, WhatTheCardGrantsOrRefusesIsUsedOrNamedWithWhatToChange) {
   const Case cases[] = {
       {rec, "hw:1", 8, {}, kNone}, {play, "hw:1", 0, {}, kNone},  // none in the session: the card is asked for one
       {rec, "hw:1", 2, {{kPeriod, 940}, {kBuffer, 3760}}, kNone},  // used as granted
-      {play, "hw:1", 2, {{kRate, 48000}}, kNone, "Device \"hw:1\" granted 48000 Hz for playback, not the 44100 Hz asked "
-       "for (sr in param.txt).\nSet sr in param.txt to 48000, or use plughw:1 (the same card, converting).\n"},
+      {play, "hw:1", 2, {{kRate, 48000}}, kNone, "Device \"hw:1\" granted 48000 Hz for playback, not the 44100 Hz "
+       "asked for (sr in param.txt).\nSet sr in param.txt to 48000, or use plughw:1 (the same card, converting).\n"},
       {rec, "default", 2, {{kChannels, 1}}, kNone, "granted 1 channel for recording, not the 2 asked for (inputs in "
        "param.txt).\nSet inputs in param.txt to 1, or use a plughw: device, which converts.\n"},
       {play, "hw:0,0", 2, {{kAccess, SND_PCM_ACCESS_RW_INTERLEAVED}}, kNone, "granted RW_INTERLEAVED access for "
        "playback, not the RW_NONINTERLEAVED access that Tapeloom needs.\nUse plughw:0,0 (the same"},
-      {rec, "hw:0", 2, {{kFormat, SND_PCM_FORMAT_S32_LE}}, kNone, "granted the sample format S32_LE for recording, not"},
-      {play, "card", 2, {{kChannels, 4}, {kRate, 22050}}, kNone, "4 channels for playback, not the 2 asked for (outputs"
-       " in param.txt).\nSet outputs in param.txt to 4, or use a plughw: device, which converts.\nDevice \"card\" "
-       "granted 22050 Hz for playback"},  // every fault, in the order they are read back
+      {rec, "hw:0", 2, {{kFormat, SND_PCM_FORMAT_S32_LE}}, kNone, "granted the sample format S32_LE for recording, "
+       "not"},
+      {play, "card", 2, {{kChannels, 4}, {kRate, 22050}}, kNone, "4 channels for playback, not the 2 asked for "
+       "(outputs in param.txt).\nSet outputs in param.txt to 4, or use a plughw: device, which converts.\n"
+       "Device \"card\" granted 22050 Hz for playback"},  // every fault, in the order they are read back
       {play, "hw:1", 2, {}, kAny, "the playback parameters on device \"hw:1\": Invalid argument\nCheck that dv"},
+      {play, "a", 2, {}, kRate, "the playback rate on device \"a\" (44100 Hz): Invalid argument\nSet sr in param.txt "
+       "to a rate the card takes, or use a plughw: device, which converts.\n"},  // a name of one character, whole
+      {rec, "", 2, {{kRate, 48000}}, kNone, "Device \"\" granted 48000 Hz for recording, not the 44100 Hz asked for"},
       {rec, "hw:1", 2, {}, kAccess, "the recording access on device \"hw:1\" (non-interleaved read/write, "
        "RW_NONINTERLEAVED): Invalid argument\nUse plughw:1 (the same card, converting).\n"},
       {rec, "hw:1", 2, {}, kFormat, "Problem setting recording format: Invalid argument\n"},  // its words of old
-      {rec, "hw:1", 2, {}, kChannels, "recording channel count on device \"hw:1\" (2 channels): Invalid argument\nSet "
-       "inputs in param.txt to a channel count the card has, or use plughw:1"},
+      {rec, "hw:1", 2, {}, kChannels, "recording channel count on device \"hw:1\" (2 channels): Invalid argument\n"
+       "Set inputs in param.txt to a channel count the card has, or use plughw:1"},
       {play, "hw:1", 2, {}, kRate, "the playback rate on device \"hw:1\" (44100 Hz): Invalid argument\nSet sr in"},
-      {play, "hw:1", 2, {}, kPeriod, "playback period size on device \"hw:1\" (1024 frames): Invalid argument\nSet buf"},
+      {play, "hw:1", 2, {}, kPeriod, "playback period size on device \"hw:1\" (1024 frames): Invalid "
+       "argument\nSet buf in"},
       {rec, "hw:1", 2, {}, kBuffer, "the recording buffer size on device \"hw:1\" (4096 frames): Invalid argument\n"},
       {play, "hw:1", 2, {}, kGetAccess, "reading back the playback access granted by device \"hw:1\": Invalid"},
       {rec, "hw:1", 2, {}, kGetFormat, "reading back the recording format granted by device \"hw:1\": Invalid"},

@@ -46,10 +46,12 @@ TEST(RunOutput, MeterClockPeaksAndLossesAsPrinted) {
   SessionSettings s;
   s.sr = 48000;
   RunEvents events;  // the second stretch of tracks continues the first
-  // clang-format off
-  const std::tuple<RunEventKind, int, int> added[] = {{RunEventKind::kTracksLate, 96000, 4096}, {RunEventKind::kTracksLate, 100096, 4096},
-      {RunEventKind::kOverrun, 48000, 4800}, {RunEventKind::kTakesLate, 144000, 24000}, {RunEventKind::kUnderrun, 240000, 0}};
-  // clang-format on
+  using enum RunEventKind;
+  const std::tuple<RunEventKind, int, int> added[] = {{kTracksLate, 96000, 4096},
+                                                      {kTracksLate, 100096, 4096},
+                                                      {kOverrun, 48000, 4800},
+                                                      {kTakesLate, 144000, 24000},
+                                                      {kUnderrun, 240000, 0}};
   for (const auto& [kind, at, frames] : added) events.Add(kind, at, frames);
   const auto list = [](const std::vector<int>& numbers) { return ChannelList("input", "inputs", numbers); };
   MeterState state;  // updated in turn; `reset` forgets it first
@@ -68,16 +70,18 @@ TEST(RunOutput, MeterClockPeaksAndLossesAsPrinted) {
       {meter(265271, 1, 1), "\t -30 dB [" + Bar(0, 0, "1") + "] -30 dB   "},
       {meter(0, 1, 1, 1), "\r\t -30 dB [" + Bar(0, 0, "1") + "] -144 dB   "},  // silence never raises the top peak
       {Printed([] { UpdateClock(1, 96000, 0, 48000, 0, 120, 4); }), "\rclock = 2.00 sec"},
-      {Printed([] { UpdateClock(2, 23000, 1000, 48000, 1, 120, 4), UpdateClock(1, 0, 0, 48000, 3, 120, 4); }), "\nmeasure.beat = 1.2.00 "},
-      {Printed([&] { PrintOutputPeaks(MixMode::kBusPairs, mix, active); }), "\nBus Peaks:\nBus 3 L: -138.47 dBFS\nBus 3 R: -144 dBFS\n"
-       "Bus 6 L: -144 dBFS\nBus 6 R: -6.02 dBFS\n\n\nOutput Channel Peaks:\nchannel 1: -6.02 dBFS\nchannel 2: 0.61 dBFS OVER!! \n\n"},
-      {list({3}) + ", " + list({1, 2}) + ", " + list({1, 2, 3, 4, 5, 6, 7, 8}) + ", " + list({1, 3, 4, 5, 7}) + ", " + list({2, 4}),
-       "input 3, inputs 1 and 2, inputs 1 to 8, inputs 1, 3 to 5 and 7, inputs 2 and 4"},
+      {Printed([] { UpdateClock(2, 23000, 1000, 48000, 1, 120, 4), UpdateClock(1, 0, 0, 48000, 3, 120, 4); }),
+       "\nmeasure.beat = 1.2.00 "},
+      {Printed([&] { PrintOutputPeaks(MixMode::kBusPairs, mix, active); }), "\nBus Peaks:\nBus 3 L: -138.47 dBFS\nBus "
+       "3 R: -144 dBFS\nBus 6 L: -144 dBFS\nBus 6 R: -6.02 dBFS\n\n\nOutput Channel Peaks:\nchannel 1: -6.02 dBFS\n"
+       "channel 2: 0.61 dBFS OVER!! \n\n"},
+      {list({3}) + ", " + list({1, 2}) + ", " + list({1, 2, 3, 4, 5, 6, 7, 8}) + ", " + list({1, 3, 4, 5, 7}) + ", " +
+       list({2, 4}), "input 3, inputs 1 and 2, inputs 1 to 8, inputs 1, 3 to 5 and 7, inputs 2 and 4"},
       {ClockText(592320, s) + ", " + ClockText(-100, s), "12.34 s, 0.00 s"},  // before the play start: its start
-      {Printed([&] { PrintRunEvents(events, {.tracks = {1, 2}, .inputs = {3}}, s), PrintRunEvents(RunEvents(), {}, s); }),
-       "\nrecord overrun at 1.00 s: 0.10 s of input were not recorded (silence in the takes)\n"
-       "the disk fell behind at 2.00 s: 0.17 s of tracks 1 and 2 could not be read in time\n"
-       "the disk fell behind at 3.00 s: 0.50 s of input 3 were not recorded\nplay underrun at 5.00 s\n"},
+      {Printed([&] { PrintRunEvents(events, {.tracks = {1, 2}, .inputs = {3}}, s), PrintRunEvents(RunEvents(), {}, s);
+       }), "\nrecord overrun at 1.00 s: 0.10 s of input were not recorded (silence in the takes)\nthe disk fell behind "
+       "at 2.00 s: 0.17 s of tracks 1 and 2 could not be read in time\nthe disk fell behind at 3.00 s: 0.50 s of input "
+       "3 were not recorded\nplay underrun at 5.00 s\n"},
   };
   // clang-format on
   for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
@@ -112,8 +116,9 @@ TEST(LatencyCalibration, MakesUpForTheCardsOwnDelayOrChangesNothing) {
       }
       card.gain = 1;
       const std::string out = run.Calibrate(card, "2 2 y\n");
-      EXPECT_NE(out.find("on output 2 and recording input 2"), std::string::npos) << out;
-      EXPECT_NE(out.find("Round-trip latency: " + std::to_string(4 * period + delay) + " frames"), std::string::npos);
+      EXPECT_TRUE(out.find("on output 2 and recording input 2") != out.npos &&
+                  out.find("Round-trip latency: " + std::to_string(4 * period + delay) + " frames") != out.npos)
+          << out;
       // latcomp: the delay the playback buffer does not explain; odcomp: whole periods for the silent first block.
       EXPECT_EQ(std::pair(run.settings().odcomp, run.settings().latcomp),
                 std::pair(1 + (4095 + period) / period, delay));
@@ -129,15 +134,11 @@ TEST(BlockRing, TwoThreadsPassEveryBlockOnceAndInOrder) {
   ring.Allocate(3, 16);
   constexpr std::int64_t kBlocks = 200000;
   std::thread producer([&] {
-    for (std::int64_t n = 0; n < kBlocks;) {
-      if (ring.Free() == 0) {
-        std::this_thread::yield();
-        continue;
-      }
+    for (std::int64_t n = 0; n < kBlocks; ++n) {
+      while (ring.Free() == 0) std::this_thread::yield();
       std::memcpy(ring.ProducerSlot(0), &n, sizeof n);
       ring.ProducerNote(0) = SlotNote{.position = n, .frames = static_cast<int>(n % 4096)};
       ring.Publish(1);
-      ++n;
     }
   });
   std::int64_t expected = 0, mismatches = 0;
@@ -153,9 +154,8 @@ TEST(BlockRing, TwoThreadsPassEveryBlockOnceAndInOrder) {
     ring.Release(ready);
   }
   producer.join();
-  EXPECT_EQ(mismatches, 0);
-  EXPECT_EQ(ring.Ready(), 0u);
-  EXPECT_EQ(ring.Free(), 3u);
+  EXPECT_EQ(std::tuple(mismatches, ring.Ready(), ring.Free()),
+            std::tuple(std::int64_t{0}, std::size_t{0}, std::size_t{3}));
 }
 
 TEST(DiskBuffers, TenSecondsEachWayWithinABoundOfMemory) {
@@ -163,8 +163,10 @@ TEST(DiskBuffers, TenSecondsEachWayWithinABoundOfMemory) {
   // The rate, rows each way, memory free, seconds wanted; slots each way, MiB of both (12288 bytes a row).
   // clang-format off
   const std::tuple<std::uint32_t, int, int, std::uint64_t, double, std::size_t, double> cases[] = {
-      {48000, 8, 8, kPlenty, 0, 118, 22.1},   {48000, 64, 8, kPlenty, 0, 118, 99.6},      {48000, 256, 8, kPlenty, 0, 83, 256.8},
-      {48000, 64, 0, kPlenty, 0, 118, 88.5},  {48000, 64, 8, 150'000'000, 0, 85, 71.7},   {48000, 0, 8, kPlenty, 0, 118, 11.1},
+      {48000, 8, 8, kPlenty, 0, 118, 22.1},   {48000, 64, 8, kPlenty, 0, 118, 99.6},      {48000, 256, 8, kPlenty, 0,
+       83, 256.8},
+      {48000, 64, 0, kPlenty, 0, 118, 88.5},  {48000, 64, 8, 150'000'000, 0, 85, 71.7},   {48000, 0, 8, kPlenty, 0, 118,
+       11.1},
       {48000, 2, 2, kPlenty, 0.25, 4, 0.2},   {44100, 8, 8, 0, 0, 108, 20.25},            {0, 8, 8, kPlenty, 0, 0, 0}};
   // clang-format on
   for (const auto& [sr, play, capture, available, wanted, slots, mebibytes] : cases) {
@@ -188,9 +190,11 @@ TEST_F(ConsoleTest, StorageCheckReportsWhatItMeasuredAndLeavesNothingBehind) {
   // clang-format off
   const std::tuple<const char*, std::optional<long>, bool, std::vector<std::string>> cases[] = {
       {"disk\n1\n", std::nullopt, false, {"Writing 2 streams and reading 2 tracks at 48000 Hz for 1 s; Ctrl-C stops.\n",
-          "This session moves 0.58 MB/s: 2 streams written and 2 tracks read at 48000 Hz.\n", "\nVerdict: this storage holds this session"}},
+       "This session moves 0.58 MB/s: 2 streams written and 2 tracks read at 48000 Hz.\n", "\nVerdict: this storage "
+       "holds this session"}},
       {"disk\n20\n", std::nullopt, true, {"The storage check was stopped; its files are removed.\n"}},
-      {"disk\n1\n", 10, false, {"Can't write to ./tapeloom_disk_check.wav: File too large\nThe storage check could not write into this folder: a recording could not either.\n"}},
+      {"disk\n1\n", 10, false, {"Can't write to ./tapeloom_disk_check.wav: File too large\nThe storage check could not "
+       "write into this folder: a recording could not either.\n"}},
   };
   // clang-format on
   for (const auto& [typed, fileSizeLimit, interrupt, says] : cases) {
@@ -199,9 +203,8 @@ TEST_F(ConsoleTest, StorageCheckReportsWhatItMeasuredAndLeavesNothingBehind) {
     const RunResult run = session.Run(typed, std::chrono::seconds(60), fileSizeLimit, [&](pid_t pid) {
       if (!sent && std::chrono::steady_clock::now() > stop) sent = ::kill(pid, SIGINT) == 0;
     });
-    EXPECT_EQ(run.status, 0) << run.err;
     for (const std::string& line : says) EXPECT_NE(run.out.find(line), std::string::npos) << run.out;
-    EXPECT_EQ(session.Files(), before);
+    EXPECT_TRUE(run.status == 0 && session.Files() == before) << run.err;
   }
 }
 
@@ -212,9 +215,10 @@ TEST(RecordingMarkerText, ReadsBackWhatItWritesAndNothingElse) {
   EXPECT_EQ(ParseRecordingMarker(text), takes);
   EXPECT_EQ(ParseRecordingMarker(first), std::vector<MarkedTake>{});
   // clang-format off
-  for (const std::string& bad : {text.substr(0, text.size() - 1), text.substr(first.size()), first + "take 1 2 44 48000\n",
-           first + "take 1 2 44 48000 \n", first + "take 1 2 44 0 a.wav\n", first + "take -1 2 44 48000 a.wav\n", std::string(),
-           first + "take 1 2 44 4294967296 a.wav\n", first + "take 1  2 44 48000 a.wav\n", first + "tape 1 2 44 48000 a.wav\n",
+  for (const std::string& bad : {text.substr(0, text.size() - 1), text.substr(first.size()), std::string(),
+           first + "take 1 2 44 48000\n", first + "take 1 2 44 48000 \n", first + "take 1 2 44 0 a.wav\n",
+           first + "take -1 2 44 48000 a.wav\n", first + "take 1 2 44 4294967296 a.wav\n",
+           first + "take 1  2 44 48000 a.wav\n", first + "tape 1 2 44 48000 a.wav\n",
            first + "take 1 2 44 48000 a.wav\n\n"}) {
     EXPECT_EQ(ParseRecordingMarker(bad), std::nullopt) << bad;
   }
@@ -248,15 +252,17 @@ TEST_F(TakeRepairTest, SetsTheHeaderToTheWholeFramesOnDiskOrLeavesAChangedFileAs
       {81600, 48000, "", [] {}, kRepaired}, {4097, 4096, "", [] {}, kRepaired}, {1000, 0, "\x01\x02", [] {}, kRepaired},
       {1000, 2000, "", [] {}, kRepaired}, {0, 0, "", [] {}, kWhole}, {10, 10, "\x05", [] {}, kWhole},
       {9, 0, "", [] { fs::remove("in2_take.wav"); }, kChangedSince},
-      {9, 0, "", [] { fs::rename("in2_take.wav", "keep.wav"), fs::create_symlink("keep.wav", "in2_take.wav"); }, kChangedSince},
+      {9, 0, "", [] { fs::rename("in2_take.wav", "keep.wav"), fs::create_symlink("keep.wav", "in2_take.wav"); },
+       kChangedSince},
       {9, 0, "", [] { fs::remove("in2_take.wav"), ::mkfifo("in2_take.wav", 0600); }, kChangedSince},
       {9, 0, "", rewrite(WaveBuilder().Channels(2).Samples(PositionCoded(9, 2)).Build()), kChangedSince},
       {9, 0, "", rewrite(WaveBuilder().SampleRate(44100).Samples(PositionCoded(9)).Build()), kChangedSince},
       {9, 0, "", rewrite(Bytes(30, 0)), kChangedSince},  // cut inside the header
   };
   // clang-format on
-  // What the name shows, through a link; nothing of a FIFO.
-  const auto seen = [] { return fs::is_regular_file("in2_take.wav") ? ReadBytes("in2_take.wav") : Bytes(); };
+  const auto seen = [] {
+    return fs::is_regular_file("in2_take.wav") ? ReadBytes("in2_take.wav") : Bytes();
+  };  // through a link
   for (const auto& [frames, announced, trailing, change, result] : cases) {
     for (const char* name : {"in2_take.wav", "keep.wav"}) fs::remove_all(name);
     WriteBytes("in2_take.wav", Take(frames, announced, trailing));
@@ -266,8 +272,7 @@ TEST_F(TakeRepairTest, SetsTheHeaderToTheWholeFramesOnDiskOrLeavesAChangedFileAs
     std::int64_t found = -1;
     FileStatus status;
     EXPECT_EQ(RepairTake(marked, found, status), result) << frames << " frames, " << announced << " announced";
-    EXPECT_TRUE(status.ok() && seen() == after) << frames << " frames: " << status.Message();
-    EXPECT_EQ(found, result == kChangedSince ? 0 : frames);
+    EXPECT_TRUE(status.ok() && seen() == after && found == (result == kChangedSince ? 0 : frames)) << status.Message();
   }
 }
 
@@ -289,8 +294,7 @@ TEST_F(TakeRepairTest, ALiveRunsMarkerIsLeftAloneOneThatCannotBeSettledKeptForTh
     RecordingMarker::Write({Mark()}, status);
     auto failing = std::make_unique<FailingWrite>(n);
     const std::string said = Printed(RepairInterruptedRecording);
-    EXPECT_EQ(failing->fired(), n < 4);
-    failing.reset();
+    EXPECT_EQ(std::exchange(failing, nullptr)->fired(), n < 4);
     EXPECT_TRUE(said.starts_with(n <= 2 ? failed : repaired) &&
                 said.ends_with(n < 4 ? "Input/output error\n" : repaired))
         << n << said;

@@ -25,12 +25,11 @@ inline void Pack(std::int64_t v, void* channel, std::int64_t f) {
   for (int i = 0; i < 3; ++i) b[i] = static_cast<unsigned char>(v >> 8 * i);
 }
 
-// Capture delivers what was written one playback buffer earlier, heard `delay` frames later: input k
-// hears output k, or every input hears output `wired` when given.
+// Capture delivers what was written one playback buffer earlier, heard `delay` frames later: input k hears output k.
 class LoopbackPort : public PcmPort {
  public:
-  LoopbackPort(int outputs, int inputs, int period, int buffer, int delay = 0, int wired = -1)
-      : played_(outputs), inputs_(inputs), period_(period), buffer_(buffer), delay_(delay), wired_(wired) {}
+  LoopbackPort(int outputs, int inputs, int period, int buffer, int delay = 0)
+      : played_(outputs), inputs_(inputs), period_(period), buffer_(buffer), delay_(delay) {}
   int PeriodFrames() const override { return period_; }
   int PlayBufferFrames() const override { return buffer_; }
   int Drain(PcmDirection) override { return 0; }
@@ -65,12 +64,12 @@ class LoopbackPort : public PcmPort {
 
  protected:
   virtual std::int64_t Heard(int input, std::int64_t at) const {
-    const auto heard = std::size_t(wired_ >= 0 ? wired_ : input);
-    if (heard >= played_.size() || at < 0 || at >= std::int64_t(played_[heard].size())) return 0;
-    return std::clamp<std::int64_t>(std::int64_t{played_[heard][std::size_t(at)]} * gain, -8388608, 8388607);
+    const auto k = std::size_t(input);
+    if (k >= played_.size() || at < 0 || at >= std::int64_t(played_[k].size())) return 0;
+    return std::clamp<std::int64_t>(std::int64_t{played_[k][std::size_t(at)]} * gain, -8388608, 8388607);
   }
   std::vector<std::vector<std::int32_t>> played_;
-  int inputs_, period_, buffer_, delay_, wired_;
+  int inputs_, period_, buffer_, delay_;
   std::int64_t written_ = 0, captured_ = 0, firstCaptured_ = -1;
   bool started_ = false;
 };
@@ -90,12 +89,9 @@ class PositionPort : public LoopbackPort {
   std::int64_t Heard(int input, std::int64_t at) const override { return Code(at, input); }
 };
 
-// Wraps a LoopbackPort or PositionPort and fails chosen transfers (counted from 0 per direction)
-// as a card does: a negative result is returned instead (-EPIPE: an xrun, whose frames the
-// `stream` loses and whose time the clock moves on by), a positive one passes on that many frames.
-// A device can be slow to resume, gone (its later prepares fail), or stop answering from its
-// `stallAfter`th transfer in `stallDirection` on: kSilent, its waits run out and its clock moves on
-// by their length; kWaitsForSignal, its waits end only with a signal, and Ctrl-C comes in the first.
+// Fails chosen transfers (from 0 per direction): an error instead (-EPIPE: an xrun, whose frames `stream` loses and
+// time the clock moves on by), or only so many frames. A device can be slow to resume, gone (later prepares fail), or
+// silent from its `stallAfter`th transfer on: its waits run out (kSilent) or end only with Ctrl-C (kWaitsForSignal).
 class FaultPort : public PcmPort {
  public:
   enum class Stall { kNone, kSilent, kWaitsForSignal };
@@ -158,12 +154,9 @@ class FaultPort : public PcmPort {
   std::int64_t late_ = 0;
 };
 
-// A card that keeps time as a sound server's cycle does, at 48 kHz: each period it plays one and
-// captures one, and a stream that starts joins at the next period's start. Its clock is its own,
-// moved on at once by a transfer that waits: a run goes as fast as the program can and meets every
-// xrun a real card would. With `realTime` its clock is the system's and a transfer that waits
-// sleeps, so that the disk worker's stalls fall on the card's time. Input 1 hears output 1 in the
-// period it plays; input 2 hears the card's time (frame t holds t), a musician playing in time.
+// A card that keeps time at 48 kHz, a period each way per period; a starting stream joins at the next period. A waiting
+// transfer moves its own clock on at once (with `realTime`: the system's clock, and it sleeps), meeting every xrun a
+// real card would. Input 1 hears output 1 in the period it plays; input 2 the card's time (frame t holds t).
 class ClockedCard : public PcmPort {
  public:
   ClockedCard(int period, int buffer, int captureBuffer) : period_(period) {
@@ -266,12 +259,10 @@ class ClockedCard : public PcmPort {
   void Tick() {
     if (realTime) clock_ = std::max(clock_, RealFrames());
     Stream &play = streams_[0], &capture = streams_[1];
-    if (play.state == State::kRunning && Done(play) > play.moved) Stop(play, underruns);
-    if (capture.state == State::kRunning && Done(capture) - capture.moved > capture.buffer) Stop(capture, overruns);
-  }
-  static void Stop(Stream& s, int& xruns) {
-    s.state = State::kXrun;
-    ++xruns;
+    if (play.state == State::kRunning && Done(play) > play.moved) play.state = State::kXrun, ++underruns;
+    if (capture.state == State::kRunning && Done(capture) - capture.moved > capture.buffer) {
+      capture.state = State::kXrun, ++overruns;
+    }
   }
   std::int64_t RealFrames() const {  // 48 a millisecond
     return (std::chrono::steady_clock::now() - origin_) / std::chrono::microseconds(1) * 48 / 1000;
@@ -290,8 +281,7 @@ class ClockedCard : public PcmPort {
     heard_[std::size_t(t)] = sample;
   }
 
-  std::int64_t period_;
-  std::int64_t clock_ = 0;
+  std::int64_t period_, clock_ = 0;
   std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
   Stream streams_[2];
   std::vector<std::int32_t> pending_, heard_;  // written before the playback started; played at time t
