@@ -1,29 +1,18 @@
-// The command loop driven by any words, a whole session on a card in memory, each input kept to
-// milliseconds: kMostWords words at most; past kFrameBudget frames the card throws (a Ctrl-C would
-// leave signal state to the next session); a file of kLargestFile bytes fails writes and flushes
-// with EFBIG as on a full disk. "disk" (seconds of real disk measuring) is typed as "dusk".
+// The command loop driven by any words, a whole session on a card in memory, each input kept to milliseconds:
+// 200 words at most; past 2^17 frames the card ends the program (a Ctrl-C would leave signal state to the
+// next session); a file of 2^18 bytes fails writes and flushes with EFBIG as on a full disk. "disk" (seconds
+// of real disk measuring) is typed as "dusk".
 #include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
-#include <memory>
 
-#include "app/play_rec.h"
-#include "app/settings_file.h"
-#include "app/startup.h"
-#include "audio/alsa_port.h"
 #include "audio/test_ports.h"
 #include "console/command_loop.h"
 #include "core/program_end.h"
 #include "fuzz_support.h"
-#include "support/typed_input.h"
-#include "wave/wave_file.h"
 
 namespace tapeloom::fuzz {
-
-constexpr std::size_t kMostWords = 200;
-constexpr std::int64_t kFrameBudget = std::int64_t{1} << 17;
-constexpr off_t kLargestFile = off_t{1} << 18;
 
 // A period that does not divide the 4096-frame blocks, and a little of every kind of setting.
 constexpr const char* kSettings =
@@ -31,8 +20,24 @@ constexpr const char* kSettings =
     "aud\t0.50\nxfade\t10.0\nproll\t0.100\nv\t1\t-6.00\np\t2\t50\nsolo\t2\nrange\t0\t8192\tverse\n"
     "loc\t4096\tchorus\nplay\t2\talt.txt\nrec\t2\talt_rec.txt\nbus\t1\t1,2,\nbus\t2\t3,4,\nbusvl\t2\t-3.00\n";
 
-// Track 1 is re-recorded, 3 skipped, 4 refused (16-bit); b.wav is shorter than the stop.
-void WriteSessionFiles() {
+// Position-coded capture and counted playback, every frame charged to the input's budget.
+struct BudgetPort : test::PositionPort {
+  using PositionPort::PositionPort;
+  snd_pcm_sframes_t WriteN(void** c, snd_pcm_uframes_t n) override { return PositionPort::WriteN(c, Spend(n)); }
+  snd_pcm_sframes_t ReadN(void** c, snd_pcm_uframes_t n) override { return PositionPort::ReadN(c, Spend(n)); }
+  snd_pcm_uframes_t Spend(snd_pcm_uframes_t n) { return (spent += n) > (1 << 17) ? throw ProgramEnd(-1) : n; }
+  snd_pcm_uframes_t spent = 0;
+};
+
+int FullDisk(int descriptor) {
+  struct stat status {};
+  return fstat(descriptor, &status) == 0 && status.st_size >= (1 << 18) ? EFBIG : 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  PrepareProcess([] { SetFileFaultHook(&FullDisk); });
+  for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove_all(entry.path());
+  // Track 1 is re-recorded, 3 skipped, 4 refused (16-bit); b.wav is shorter than the stop.
   WriteFile("a.wav", CanonicalWave(1, 24, 8000, 12000));
   WriteFile("b.wav", CanonicalWave(1, 24, 8000, 3000));
   WriteFile("c.wav", CanonicalWave(1, 16, 8000, 100));
@@ -40,52 +45,21 @@ void WriteSessionFiles() {
   WriteFile("record.txt", "a.wav\nnew.wav\n");
   WriteFile("alt.txt", "b.wav\na.wav\n");
   WriteFile("alt_rec.txt", "-\nb.wav\n");
-}
-
-struct WorkBudgetSpent {};
-
-// Position-coded capture and counted playback, every frame charged to the input's budget.
-class BudgetPort : public test::PositionPort {
- public:
-  using PositionPort::PositionPort;
-  snd_pcm_sframes_t WriteN(void** c, snd_pcm_uframes_t n) override { return PositionPort::WriteN(c, Spend(n)); }
-  snd_pcm_sframes_t ReadN(void** c, snd_pcm_uframes_t n) override { return PositionPort::ReadN(c, Spend(n)); }
-  snd_pcm_uframes_t Spend(snd_pcm_uframes_t frames) {
-    if ((spent += static_cast<std::int64_t>(frames)) > kFrameBudget) throw WorkBudgetSpent();
-    return frames;
-  }
-  std::int64_t spent = 0;
-};
-
-int FullDisk(int descriptor) {
-  struct stat status {};
-  return fstat(descriptor, &status) == 0 && status.st_size >= kLargestFile ? EFBIG : 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  PrepareProcess([] { SetFileFaultHook(&FullDisk); });
-  ClearWorkingDirectory();
-  WriteSessionFiles();
-  SessionSettings settings;
-  GET_PARAMS(kSettings, settings);
-  ResolveChannelCounts(settings);
-  settings.buf = ClampPeriodRequest(settings.buf);
-  std::string text = Confined(std::string_view(reinterpret_cast<const char*>(data), size));
-  const auto space = [&text](std::size_t at) {
-    return at >= text.size() || std::isspace(static_cast<unsigned char>(text[at])) != 0;
-  };
+  SessionSettings settings = ReadAsAtStart(kSettings);  // its period is one a card grants
+  std::string text(reinterpret_cast<const char*>(data), size);
+  std::replace(text.begin(), text.end(), '/', '_');  // no name leaves the working directory
+  const auto blank = [&text](std::size_t k) { return k >= text.size() || std::isspace(text[k] & 0xFF) != 0; };
   for (std::size_t k = 0, words = 0; k < text.size(); ++k) {
-    if (space(k) || (k > 0 && !space(k - 1))) continue;  // not the start of a word
-    if (++words > kMostWords) text.resize(k);            // which ends the loop
-    if (text.compare(k, 4, "disk") == 0 && space(k + 4)) text[k + 1] = 'u';
+    if (blank(k) || (k > 0 && !blank(k - 1))) continue;  // not the start of a word
+    if (++words > 200) text.resize(k);                   // which ends the loop
+    if (text.compare(k, 4, "disk") == 0 && blank(k + 4)) text[k + 1] = 'u';
   }
   test::TypedInput input(text.empty() ? std::string(" ") : text);  // an empty stream cannot be opened
   Session session(settings, input, std::make_unique<BudgetPort>(settings.inputs, settings.buf));
   try {
     StartSession(session);
     RunCommandLoop(session);
-  } catch (const ProgramEnd&) {  // a file the program wrote lost its data chunk: the program ends
-  } catch (const WorkBudgetSpent&) {
+  } catch (const ProgramEnd&) {  // the budget spent, or a file the program wrote lost its data chunk
   }
   return 0;
 }

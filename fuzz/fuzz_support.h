@@ -1,28 +1,59 @@
-// What the fuzz targets share. Each target defines LLVMFuzzerTestOneInput and is built with
-// libFuzzer's main for `make fuzz`, or with replay_main.cpp to replay the committed corpus.
+// What the fuzz targets share, with the project's headers that several use. Each target defines
+// LLVMFuzzerTestOneInput, linked with libFuzzer's main (`make fuzz`) or replay_main.cpp (the corpus).
 #pragma once
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cstdio>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/play_rec.h"
+#include "app/settings_file.h"
+#include "app/startup.h"
+#include "support/typed_input.h"
+#include "wave/wave_header.h"
+#include "wave/wave_readers.h"
 
 namespace tapeloom::fuzz {
 
-// Once per process: silences standard output (unless TAPELOOM_FUZZ_SHOW_OUTPUT is set), makes a
-// fresh directory the working directory (removed at exit) and calls setup.
-void PrepareProcess(void (*setup)() = nullptr);
-void ClearWorkingDirectory();
-void WriteFile(const std::string& name, std::string_view bytes);
-// A canonical wave file (44-byte header), each sample a different value.
-std::string CanonicalWave(int channels, int bits, std::uint32_t rate, std::uint32_t frames);
-// The text with every '/' made '_', so that no name made from it leaves the working directory.
-std::string Confined(std::string_view text);
 // A broken promise of the code under test aborts, which the fuzzer keeps as a crash.
-void Require(bool condition, const char* what);
-inline bool IsFlag(int value) { return value == 0 || value == 1; }
+inline void Require(bool condition, const char* what) {
+  if (!condition) std::fprintf(stderr, "fuzz check failed: %s\n", what), std::abort();
+}
+
+// Once per process: silences standard output (unless TAPELOOM_FUZZ_SHOW_OUTPUT is set), works in a
+// fresh directory, removed at exit (libFuzzer leaves through exit() too), and calls setup.
+inline void PrepareProcess(void (*setup)() = nullptr) {
+  static std::filesystem::path scratch;
+  if (!scratch.empty()) return;
+  if (std::getenv("TAPELOOM_FUZZ_SHOW_OUTPUT") == nullptr)
+    Require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output");
+  std::string pattern = (std::filesystem::temp_directory_path() / "tapeloom-fuzz-XXXXXX").string();
+  Require(mkdtemp(pattern.data()) != nullptr, "cannot make a scratch directory");
+  std::filesystem::current_path(scratch = pattern);
+  std::atexit([] { std::filesystem::remove_all(scratch); });
+  if (setup != nullptr) setup();
+}
+
+inline void WriteFile(const std::string& name, std::string_view bytes) {
+  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  Require(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).good(), "cannot write a file");
+}
+
+// A canonical wave file (44-byte header) whose sample bytes run through 0..250 over and over.
+inline std::string CanonicalWave(int channels, int bits, std::uint32_t rate, std::uint32_t frames) {
+  const WaveHeader header = ComposeWaveHeader(rate, bits, frames, channels);
+  std::string file(header.begin(), header.end());
+  while (file.size() < header.size() + frames * channels * bits / 8) file += static_cast<char>(file.size() % 251);
+  return file;
+}
+
+inline SessionSettings ReadAsAtStart(std::string_view text) {
+  SessionSettings s;
+  GET_PARAMS(text, s);
+  ResolveChannelCounts(s);
+  return s;
+}
 
 }  // namespace tapeloom::fuzz

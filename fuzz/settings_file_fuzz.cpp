@@ -1,52 +1,35 @@
-// param.txt as any text: the reader, what a session makes of the settings at its start, and the
-// save. After one save and read every value is in its written form, so saving what was read back
-// must give the same text again.
-#include "app/play_rec.h"
-#include "app/settings_file.h"
-#include "app/startup.h"
+// param.txt as any text: the reader keeps every value in range, a session starts from it, and after one
+// save and read (every value then in its written form) saving what was read back gives the same text.
 #include "audio/alsa_port.h"
 #include "console/status_display.h"
-#include "core/derived_values.h"
 #include "fuzz_support.h"
-#include "mix/gains.h"
 
 namespace tapeloom::fuzz {
-
-SessionSettings ReadAsAtStart(std::string_view text) {
-  SessionSettings s;
-  GET_PARAMS(text, s);
-  ResolveChannelCounts(s);
-  return s;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   PrepareProcess();
   SessionSettings s = ReadAsAtStart(std::string_view(reinterpret_cast<const char*>(data), size));
-  const auto count = [](int n) { return n >= 0 && n <= kMaxTracks; };
-  Require(count(s.ch) && count(s.inputs) && count(s.outputs), "a channel count outside 0..256");
-  Require(static_cast<int>(s.mix) >= 0 && static_cast<int>(s.mix) <= 3 && IsFlag(s.tmode) && s.aud >= 0.0f,
-          "mix, tmode or the audition length out of range");
+  const auto flag = [](int value) { return value == 0 || value == 1; };
+  Require(std::min({s.ch, s.inputs, s.outputs}) >= 0 && std::max({s.ch, s.inputs, s.outputs}) <= kMaxTracks &&
+              static_cast<int>(s.mix) >= 0 && static_cast<int>(s.mix) <= 3 && flag(s.tmode) && s.aud >= 0.0f,
+          "a channel count, mix, tmode or the audition length out of range");
   for (std::size_t bus = 0; bus < s.busActive.size(); ++bus)
-    Require(IsFlag(s.busActive[bus]) && std::all_of(s.busAssign[bus].begin(), s.busAssign[bus].end(), IsFlag),
+    Require(flag(s.busActive[bus]) && std::all_of(s.busAssign[bus].begin(), s.busAssign[bus].end(), flag),
             "a bus flag or assignment other than 0 or 1");
   for (const TimeRange& range : s.range) Require(range.name.size() <= kPointNameMax, "a range name too long");
   for (const LocatePoint& point : s.loc) Require(point.name.size() <= kPointNameMax, "a locate name too long");
   PrintConfiguration(s);
-  // What PLAY_REC does before the first prompt, the device granting the period asked for.
-  s.buf = ClampPeriodRequest(s.buf);
+  s.buf = ClampPeriodRequest(s.buf);  // as PLAY_REC before the first prompt, the period asked for granted
   DeriveSessionValues(s, s.buf);
   SetSessionBusGains(s);
   RoundStoredPositions(s, s.buf);
-  SessionSettings shown = s;  // the status display in both forms and both time modes
-  for (const int form : {0, 1, 2, 3}) {
-    shown.int_ = form / 2;
-    shown.tmode = form % 2;
-    ShowStatus(shown);
-  }
   ComposeFirstRunSettingsText(s);
-
   const std::string savedAgain = ComposeSettingsText(ReadAsAtStart(ComposeSettingsText(s)));
   Require(ComposeSettingsText(ReadAsAtStart(savedAgain)) == savedAgain, "the saved settings do not read back");
+  for (const int form : {0, 1, 2, 3}) {  // the status display in both forms and both time modes
+    std::tie(s.int_, s.tmode) = std::pair(form / 2, form % 2);
+    ShowStatus(s);
+  }
   return 0;
 }
 
