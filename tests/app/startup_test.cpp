@@ -194,7 +194,9 @@ TEST(SettingsReader, EachRuleAsTheWriterShowsIt) {
       {"range\t100\t200\tverse\nloc\t300\tchorus\nrange\t0\t1\t\nloc\t0\tzero\nrange\t7\t9\tlast", "range\t100\t200\tverse|range\t0\t1\trange2|range\t7\t9\tlast|loc\t300\tchorus", ranges}, {"loc\t1\tfirst\nrange\t1\t0\tcue\n",
       "loc\t1\tfirst|range\t1\t0\tcue"}, {sixtySix, "range\t63\t1063\tr63|range\t66\t1066\tr66|loc\t66\tl66|!r64|!l65"}, {"dv\thw:1\0x\nplay\t1\t\0\0o.txt\nrec\t2\tb\0.txt\nrange\t1\t2\t\0abc\nrange\t3\t4\tv\0 x\nloc\t5\tc\0\n"s,
       "dv\tdefault|play\t1\tplay.txt|range\t1\t2\trange1|range\t3\t4\tv|loc\t5\tc|!rec\t2|!\0"s, ranges}, {"", "dv\tdefault|sr\t44100|ch\t-1|play\t1\tplay.txt|rec\t1\trecord.txt|!range\t|!loc\t"}, {"sr\t48000\nsr\t0\nch\t3\n",
-      "sr\t48000|ch\t3", RateRefused("0", 48000)}, {"sr\t12\0"s + "34\nch\t3\n", "sr\t44100|ch\t3", RateRefused("12")}};
+      "sr\t48000|ch\t3", RateRefused("0", 48000)}, {"sr\t12\0"s + "34\nch\t3\n", "sr\t44100|ch\t3", RateRefused("12")},
+      // Track lines beyond the 256 tracks the tables hold, though ch says more, are refused.
+      {"ch\t1000\nv\t257\t-6.00\nv\t258\t-6.00\np\t300\t40\nsolo\t257\nv\t256\t-3.00\nsolo\t256\n", "v\t256\t-3.00|solo\t256|!\t257|!\t-6|!\t40\n"}};
   // clang-format on
   // Every key off its default and every table full comes back whole.
   const std::string keys =

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -10,6 +11,7 @@
 
 #include "audio/disk_buffers.h"
 #include "audio/latency_calibration.h"
+#include "audio/latency_probe.h"
 #include "audio/metering.h"
 #include "audio/peak_reports.h"
 #include "audio/recording_marker.h"
@@ -125,6 +127,50 @@ TEST(LatencyCalibration, MakesUpForTheCardsOwnDelayOrChangesNothing) {
       EXPECT_NE(run.Calibrate(card, "1 1\n").find("on its exact frame\nNothing to correct.\n"), std::string::npos);
     }
   }
+}
+
+// The click train found by correlation: where and how loud (the median click) it came back, or why it was not.
+TEST(LatencyProbe, FindsTheTrainItsLevelAndSignOrSaysWhyNot) {
+  const ClickTrain train = MakeClickTrain(48000);
+  ASSERT_EQ(train.samples.size(), 34u * 60 + 1);
+  ASSERT_EQ(std::count(train.samples.begin(), train.samples.end(), kClickLevel), 8);
+  using enum ProbeVerdict;
+  struct Case {
+    std::vector<std::int32_t> levels;  // of the eight clicks, placed from frame 100 on; one level: all eight
+    std::int32_t extra;                // a sample at frame 4000 (a second train when it is 1: the same train again)
+    ProbeVerdict verdict;
+    std::int32_t median;  // the level said (with the position and sign) when the train is there
+  };
+  const Case cases[] = {{{1000000}, 0, kFound, 1000000},
+                        {{-1000000}, 0, kFound, 1000000},
+                        {{8389}, 0, kFound, 8389},
+                        {{8388}, 0, kTooLow, 8388},
+                        {{1}, 0, kTooLow, 1},
+                        {{0}, 0, kSilent, 0},
+                        {{8377999}, 0, kFound, 8377999},
+                        {{8378000}, 0, kClipped, 0},
+                        {{1000}, -8378000, kClipped, 0},
+                        {{1000000}, 1, kUnclear, 1000000},
+                        // The median, not the first click: a weak click among loud ones is no train played whole.
+                        {{1000000, 1000000, 1000000, 1000000, 100000, 2000000, 2000000, 2000000}, 0, kUnclear, 1000000},
+                        {{900000, 1000000, 1000000, 1100000, 1000000, 1200000, 800000, 1000000}, 0, kFound, 1000000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.levels[0] << " " << c.extra);
+    std::vector<std::int32_t> captured(6000, 0);
+    for (std::size_t k = 0; k < train.clicks.size(); ++k) {
+      const std::int32_t level = c.levels[c.levels.size() == 1 ? 0 : k];
+      captured[static_cast<std::size_t>(100 + train.clicks[k])] = level;
+      if (c.extra == 1) captured[static_cast<std::size_t>(3000 + train.clicks[k])] = level;
+    }
+    if (c.extra != 1) captured[4000] = c.extra;
+    const ProbeResult found = FindClickTrain(captured, train);
+    EXPECT_EQ(found.verdict, c.verdict);
+    if (c.verdict == kFound || c.verdict == kTooLow) {
+      EXPECT_EQ(std::tuple(found.position, found.inverted), std::tuple(100, c.levels[0] < 0));
+      EXPECT_NEAR(found.levelDb, 20 * std::log10(c.median / 8388607.0), 1e-9);
+    }
+  }
+  EXPECT_EQ(FindClickTrain(std::vector<std::int32_t>(2040, 1000), train).verdict, kSilent) << "shorter than the train";
 }
 
 // Three slots and many blocks: the counters wrap the ring thousands of times and each side keeps
