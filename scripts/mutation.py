@@ -239,6 +239,17 @@ def run(command, cwd, timeout=None):
         return None, output.decode(errors="replace")
 
 
+def object_code(build, source):
+    """The object code built from one source file (every target that compiles it), or None."""
+    objects = sorted(build.glob(f"**/CMakeFiles/*/{source}.o"))
+    if not objects:
+        return None
+    digest = hashlib.sha256()
+    for path in objects:
+        digest.update(path.read_bytes())
+    return digest.hexdigest()
+
+
 def report(results, chosen, seed, suite, out):
     """results: fault id -> {"result": caught, survived or unbuilt, "by": the catching tests}."""
     by_file = {}
@@ -247,17 +258,19 @@ def report(results, chosen, seed, suite, out):
         entry = results.get(site["id"])
         if entry is None:
             continue
-        counts = by_file.setdefault(site["file"], {"caught": 0, "survived": 0, "unbuilt": 0})
+        counts = by_file.setdefault(site["file"], {"caught": 0, "survived": 0, "unbuilt": 0, "same": 0})
         counts[entry["result"]] += 1
         for test in entry.get("by", "").split():
             catches.setdefault(test, set()).add(site["id"])
     caught = sum(c["caught"] for c in by_file.values())
     survived = sum(c["survived"] for c in by_file.values())
     unbuilt = sum(c["unbuilt"] for c in by_file.values())
-    lines = [f"mutation check, seed {seed}, suite {suite}: {len(chosen)} faults sampled, {caught + survived + unbuilt} tried",
+    same = sum(c["same"] for c in by_file.values())
+    lines = [f"mutation check, seed {seed}, suite {suite}: {len(chosen)} faults sampled, "
+             f"{caught + survived + unbuilt + same} tried",
              f"caught {caught} of {caught + survived} that build"
              + (f" ({100.0 * caught / (caught + survived):.1f}%)" if caught + survived else "")
-             + f"; {unbuilt} did not build", "", "per file (caught/built):"]
+             + f"; {unbuilt} did not build; {same} left the object code as it was", "", "per file (caught/built):"]
     for name in sorted(by_file):
         c = by_file[name]
         lines.append(f"  {name}: {c['caught']}/{c['caught'] + c['survived']}")
@@ -297,6 +310,8 @@ def main():
     parser.add_argument("--sample-of", metavar="REV",
                         help="try the faults that the tree of commit REV samples, each found where its line is now: "
                              "the same faults for two suites when the code changed a little between them")
+    parser.add_argument("--only", metavar="ID,ID",
+                        help="try only these faults of the sample (their ids, as the results give them)")
     parser.add_argument("--first-failure", action="store_true",
                         help="stop a fault's suite at its first failing test, trying the tests of the fault's own "
                              "folder first: the same score, sooner, "
@@ -326,6 +341,9 @@ def main():
         chosen, gone = sample_of(args.sample_of, ROOT if args.list else tree, args.seed, args.count)
         for name in gone:
             print(f"mutation: {name} of {args.sample_of}'s sample has no line here; left out", flush=True)
+    if args.only:
+        wanted = set(args.only.split(","))
+        chosen = [site for site in chosen if site["id"] in wanted]
     if args.list:
         kinds = {}
         for s in sites:
@@ -352,6 +370,13 @@ def main():
     code, output = run(["ninja", "-j", str(args.jobs), "-C", str(build)], ROOT)
     if code != 0:
         sys.exit("mutation: the unchanged tree does not build:\n" + output[-4000:])
+    # A fault that leaves its file's object code as it was (code this build leaves out, such as
+    # another processor's kernels, or a change the optimiser undoes) is the same program: it is
+    # not run, and not counted.
+    clean_code = {}
+    for site in chosen:
+        if site["file"] not in clean_code:
+            clean_code[site["file"]] = object_code(build, site["file"])
     started = time.monotonic()
     code, output = run(ctest, build)
     suite_seconds = time.monotonic() - started
@@ -379,6 +404,29 @@ def main():
     else:
         results_path.write_text("")
 
+    # Survivors of runs that did not compare object code: the fault is built again, its object alone.
+    rechecked = False
+    for site in chosen:
+        entry = results.get(site["id"])
+        if entry is None or entry["result"] != "survived" or entry.get("compared"):
+            continue
+        path = tree / site["file"]
+        original = path.read_text()
+        objects = [str(p.relative_to(build)) for p in sorted(build.glob(f"**/CMakeFiles/*/{site['file']}.o"))]
+        path.write_text(apply(original, site))
+        try:
+            code, _ = run(["ninja", "-j", str(args.jobs), "-C", str(build)] + objects, ROOT)
+            if code == 0 and clean_code[site["file"]] is not None and object_code(build, site["file"]) == clean_code[site["file"]]:
+                entry["result"] = "same"
+                print(f"survivor leaves the object code as it was: {site['id']}", flush=True)
+        finally:
+            path.write_text(original)
+        entry["compared"] = True
+        rechecked = True
+    if rechecked:
+        results_path.write_text("".join(json.dumps(entry) + "\n" for entry in results.values()))
+        run(["ninja", "-j", str(args.jobs), "-C", str(build)], ROOT)
+
     for number, site in enumerate(chosen, 1):
         if site["id"] in results:
             continue
@@ -390,6 +438,8 @@ def main():
             code, output = run(["ninja", "-j", str(args.jobs), "-C", str(build)], ROOT)
             if code != 0:
                 result = "unbuilt"
+            elif clean_code[site["file"]] is not None and object_code(build, site["file"]) == clean_code[site["file"]]:
+                result = "same"
             else:
                 # The tests of the fault's own folder first: when they catch it, the rest need
                 # not run (with --first-failure). The score is the same either way.
@@ -408,7 +458,7 @@ def main():
                 by = " ".join(failed) if failed else ("time" if code is None else "")
         finally:
             path.write_text(original)
-        results[site["id"]] = {"id": site["id"], "result": result, "by": by, "suite": suite}
+        results[site["id"]] = {"id": site["id"], "result": result, "by": by, "suite": suite, "compared": True}
         if args.first_failure and result == "caught":
             results[site["id"]]["first"] = True  # "by" holds only the first catching tests
         with results_path.open("a") as f:
