@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -126,6 +128,34 @@ TEST(LatencyCalibration, MakesUpForTheCardsOwnDelayOrChangesNothing) {
                 std::pair(1 + (4095 + period) / period, delay));
       EXPECT_NE(run.Calibrate(card, "1 1\n").find("on its exact frame\nNothing to correct.\n"), std::string::npos);
     }
+  }
+}
+
+// The correction from what was measured: latcomp takes the first case, whole periods of odcomp (rounded to the
+// nearest, half away from zero) the rest; a setting that would pass the range of an int changes nothing.
+TEST(LatencyCalibration, CorrectionsRoundToWholePeriodsAndStayWithinTheSettingsRange) {
+  constexpr std::int64_t kMax = INT_MAX, kMin = INT_MIN;
+  // measured (at, before), odcomp, latcomp, period; then odcomp, latcomp, residual (-1: no correction)
+  const std::array<std::int64_t, 8> cases[] = {{37, 37, 4, 0, 1024, 4, 37, 0},
+                                               {0, 512, 4, 0, 1024, 5, 0, -512},
+                                               {0, 511, 4, 0, 1024, 4, 0, 511},
+                                               {0, -512, 4, 0, 1024, 3, 0, 512},
+                                               {0, -511, 4, 0, 1024, 4, 0, -511},
+                                               {5, 2053, 1, 7, 1024, 3, 12, 0},
+                                               {kMax - 7, kMax - 7, 0, 7, 64, 0, kMax, 0},
+                                               {kMax - 6, kMax - 6, 0, 7, 64, 0, 0, -1},
+                                               {kMin + 7, kMin + 7, 0, -7, 64, 0, kMin, 0},
+                                               {kMin + 6, kMin + 6, 0, -7, 64, 0, 0, -1},
+                                               {0, 640, kMax - 10, 0, 64, kMax, 0, 0},
+                                               {0, 704, kMax - 10, 0, 64, 0, 0, -1},
+                                               {0, -640, kMin + 10, 0, 64, kMin, 0, 0},
+                                               {0, 0, 0, 0, 0, 0, 0, -1}};
+  for (const auto& [at, before, odcomp, latcomp, period, wantOd, wantLat, residual] : cases) {
+    SCOPED_TRACE(testing::Message() << at << " " << before << " " << odcomp << " " << latcomp << " " << period);
+    const auto c = CorrectionFor({.atRecordStart = at, .beforeRecordStart = before}, int(odcomp), int(latcomp),
+                                 int(period), 4 * int(period));
+    using Result = std::tuple<std::int64_t, std::int64_t, std::int64_t>;
+    EXPECT_EQ(c ? Result(c->odcomp, c->latcomp, c->residual) : Result(0, 0, -1), Result(wantOd, wantLat, residual));
   }
 }
 
