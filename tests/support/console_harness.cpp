@@ -56,8 +56,7 @@ RunResult ConsoleSession::RunWithArguments(const std::vector<std::string>& argum
   return Spawn(input, false, std::chrono::seconds(60), {}, {}, arguments);
 }
 
-RunResult ConsoleSession::RunLive(std::string_view input, const Watch& watch,
-                                  std::chrono::seconds timeout) const {
+RunResult ConsoleSession::RunLive(std::string_view input, const Watch& watch, std::chrono::seconds timeout) const {
   return Spawn(input, true, timeout, {}, watch);
 }
 
