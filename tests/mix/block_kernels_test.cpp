@@ -43,7 +43,7 @@ struct Guarded {
   Guarded(std::size_t count, bool atEnd) : size((count * sizeof(T) + kPage - 1) / kPage * kPage) {
     base = static_cast<char*>(mmap(nullptr, size + 2 * kPage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     EXPECT_EQ(mprotect(base + kPage, size, PROT_READ | PROT_WRITE), 0);
-    data = reinterpret_cast<T*>(base + kPage + (atEnd ? size - count * sizeof(T) : 0));
+    data = static_cast<T*>(static_cast<void*>(base + kPage + (atEnd ? size - count * sizeof(T) : 0)));
   }
   ~Guarded() { munmap(base, size + 2 * kPage); }
   static inline const auto kPage = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
