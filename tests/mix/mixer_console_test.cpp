@@ -49,7 +49,7 @@ TEST(MixerEdits, VolumesPansAndBusLevelsAndWordsThatChangeNothing) {
 
 // At the real prompt, 3 tracks (playlist line 2 a skip line, line 4 beyond them): the view in each
 // mode as the menu sets it (current mode first, words but 0..3 read over), the help until "c", a
-// command from the view, the bus page (lists with tracks that are none, bus 1 kept, bus 65 none), the save.
+// command from the view, the bus page (lists with tracks that are none, bus 1 kept, busses 65 and 0 none), the save.
 class MixerConsole : public ConsoleTest {};
 
 TEST_F(MixerConsole, ViewModeMenuHelpAndBusPage) {
@@ -58,7 +58,7 @@ TEST_F(MixerConsole, ViewModeMenuHelpAndBusPage) {
       SimCardParams(2, 2, 3, 1024) +
           "int\t0\nclock\thc\nmeter\t0\nmix\t2\nv\t1\t-6\np\t1\t-40\np\t3\t100\nbusvl\t1\t-3\nbusvl\t3\t-1.5\n",
       "mix\nh\nzz\nc\nmod\n4\nx\n01\n3\nmod\n0\nmod\n1\ni1\nd\nbus\na\n2\n1,2,300,x\na\n1\n3\nzz\nr\n1\n3\na\n65\n"
-      "1\nc\nmix\nmix\ns\n");
+      "1\na\n0\n1\nc\nmix\nmix\ns\n");
   const std::string status = "Play: 0.00   Rec: 0.00   Stop: 0.00   Mem: 0.00\n",
                     moved = "Play: 1.00" + status.substr(10);
   const auto view = [](const std::string& levels, const std::string& line) {
@@ -85,10 +85,11 @@ TEST_F(MixerConsole, ViewModeMenuHelpAndBusPage) {
     }
     expected.push_back("\n\n\nSelect a mix mode\n" + next);
   }
-  expected.push_back(
-      view(master, moved) + moved + header + page + add + bus2 + add + bus1 + "3 " + bus2 + header + bus1 + "3 " +
-      bus2 + "Enter a bus number\nEnter the channel to remove, or multiple if comma separated\n" + header + bus1 +
-      bus2 + add + bus1 + bus2 + moved + view(master, moved) + moved + "\nStored Settings\n" + moved);
+  expected.push_back(view(master, moved) + moved + header + page + add + bus2 + add + bus1 + "3 " + bus2 + header +
+                     bus1 + "3 " + bus2 +
+                     "Enter a bus number\nEnter the channel to remove, or multiple if comma separated\n" + header +
+                     bus1 + bus2 + add + bus1 + bus2 + add + bus1 + bus2 + moved + view(master, moved) + moved +
+                     "\nStored Settings\n" + moved);
   std::size_t at = 0;
   for (const std::string& piece : expected) {
     const std::size_t found = out.find(piece, at);
