@@ -168,6 +168,7 @@ class ClockedCard : public PcmPort {
   bool staleDelayInXrun = false;  // as a server's plugin: a stopped stream answers its old delay
   bool realTime = false;
   int underruns = 0, overruns = 0;
+  const std::vector<std::int32_t>& heard() const { return heard_; }  // output 1, at each frame of the card's time
 
   int PeriodFrames() const override { return int(period_); }
   int PlayBufferFrames() const override { return int(streams_[0].buffer); }

@@ -323,6 +323,7 @@ TEST(RunTiming, AStorageStallShorterThanTheBufferCostsNothingALongerOneIsSilence
     int nth, pauseMs;    // of the worker's reads (one per batch of blocks) or writes (one per take and batch)
     double diskSeconds;  // 0: as a session has it
     const char* said;    // how the disk falling behind is said; null: it is not
+    RunKind kind = RunKind::kPlayAndRecord;
   };
   using enum StorageCall;
   // clang-format off
@@ -331,6 +332,7 @@ TEST(RunTiming, AStorageStallShorterThanTheBufferCostsNothingALongerOneIsSilence
       {"a read stall shorter than the buffer",  kRead,  4, 600,  0.0,  nullptr},
       {"a write stall longer than the buffer",  kWrite, 1, 1200, 0.25, " of inputs 1 and 2 were not recorded\n"},
       {"a read stall longer than the buffer",   kRead,  4, 1200, 0.25, " of track 1 could not be read in time\n"},
+      {"a read stall of a run that only plays", kRead,  4, 1200, 0.25, " of track 1 could not be read in time\n", RunKind::kPlay},
   };
   // clang-format on
   RunBench run;
@@ -350,8 +352,16 @@ TEST(RunTiming, AStorageStallShorterThanTheBufferCostsNothingALongerOneIsSilence
     countdown = c.nth;
     ClockedCard card(1024, 8192, 8192);
     card.realTime = true;
-    const std::string out = run.Run(card, {.kind = RunKind::kPlayAndRecord});
+    const std::string out = run.Run(card, {.kind = c.kind});
     EXPECT_EQ(card.underruns + card.overruns, 0) << "the card never waited on the disk\n" << out;
+    if (c.kind == RunKind::kPlay) {  // the track, and silence where it came late: no frame repeats another
+      const Samples& heard = card.heard();
+      EXPECT_NE(out.find(c.said), out.npos) << out;
+      const auto played = std::ranges::find_if(heard, [](std::int32_t v) { return v != 0; });
+      EXPECT_GT(std::count(played, heard.end(), 0), 4096) << "silence where the track came late";
+      EXPECT_EQ(std::ranges::adjacent_find(heard, [](auto a, auto b) { return a != 0 && a == b; }), heard.end());
+      continue;
+    }
     const std::int64_t silent = SilenceOnTheTimeline(run, true), unheard = std::ranges::count(Take(run, 0), 0);
     const std::size_t at = out.find("the disk fell behind at ");
     EXPECT_EQ(at != out.npos, c.said != nullptr) << out;
