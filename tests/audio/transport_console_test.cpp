@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -401,6 +402,28 @@ TEST(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
                                   strsignal(signal) + ")\n"))
         << run.out;
   }
+}
+
+// A mode-3 run plays on outputs 1 and 2 what the export of the session writes: the tracks through their busses into
+// the master, bus 2 (of ch / 2) among them.
+TEST(TransportConsole, AMasterMixPlaysWhatItsExportWrites) {
+  ConsoleSession session;
+  WriteBytes(session / "t1.wav", Track(20000, 0));
+  WriteBytes(session / "t2.wav", Track(20000, 1));
+  session.Write("play.txt", "t1.wav\nt2.wav\n");
+  session.Write("record.txt", "");
+  session.Write("card-out.raw", "");
+  session.Write("param.txt", SimCardParams(2, 2, 4, 1024) +
+                                 "int\t0\nclock\thc\nmeter\t0\nmix\t3\no\t12288\n"
+                                 "bus\t1\t1,\nbus\t2\t2,\nbusvl\t2\t-3\np\t1\t30\n");
+  const RunResult run = session.Run("exp-i\nmix\nc\np\nx\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Bytes exported = ReadBytes(session / "mix.wav");
+  const Ints played = Unpack24(ReadBytes(session / "card-out.raw")),
+             mixed = Unpack24(std::span<const unsigned char>(exported).subspan(44));
+  ASSERT_TRUE(played.size() > 2 * kBlock + 2 * 8192 && mixed.size() >= played.size() - 2 * kBlock) << played.size();
+  EXPECT_TRUE(std::equal(played.begin() + 2 * kBlock, played.end(), mixed.begin())) << "the run mixes as the export";
+  EXPECT_LT(std::ranges::count(mixed, 0), std::ssize(mixed) / 100) << "the mix is not silence";
 }
 
 // Traced per thread: from its first capture to its last, the card's thread makes no call on a wave file.
