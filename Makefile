@@ -26,9 +26,11 @@ build: deps
 test: check test-native test-sanitize test-release test-armhf test-deb
 
 # The structure the code keeps: includes run from higher layers to lower ones only
-# (docs/architecture.md), and every source file is formatted as `make format` leaves it.
+# (docs/architecture.md), every source file is formatted as `make format` leaves it, and the
+# suite is at most 0.35 of the code (docs/testing.md).
 check: deps
 	scripts/check-layers.sh
+	scripts/test-size.sh --check
 	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
 	@out=$$(groff -man -ww -z docs/tapeloom.1 2>&1); [ -z "$$out" ] || { echo "$$out"; exit 1; }
 

@@ -1,5 +1,4 @@
-// What the fuzz targets share, with the project's headers that several use. Each target defines
-// LLVMFuzzerTestOneInput, linked with libFuzzer's main (`make fuzz`) or replay_main.cpp (the corpus).
+// What the fuzz targets share. Each defines LLVMFuzzerTestOneInput, linked with libFuzzer or replay_main.cpp.
 #pragma once
 
 #include <algorithm>
@@ -22,8 +21,7 @@ inline void Require(bool condition, const char* what) {
   if (!condition) std::fprintf(stderr, "fuzz check failed: %s\n", what), std::abort();
 }
 
-// Once per process: silences standard output (unless TAPELOOM_FUZZ_SHOW_OUTPUT is set), works in a
-// fresh directory, removed at exit (libFuzzer leaves through exit() too), and calls setup.
+// Once: silences stdout (unless TAPELOOM_FUZZ_SHOW_OUTPUT), works in a fresh directory removed at exit, calls setup.
 inline void PrepareProcess(void (*setup)() = nullptr) {
   static std::filesystem::path scratch;
   if (!scratch.empty()) return;
@@ -37,11 +35,10 @@ inline void PrepareProcess(void (*setup)() = nullptr) {
 }
 
 inline void WriteFile(const std::string& name, std::string_view bytes) {
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  Require(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).good(), "cannot write a file");
+  Require(std::ofstream(name, std::ios::binary).write(bytes.data(), std::ssize(bytes)).good(), "cannot write a file");
 }
 
-// A canonical wave file (44-byte header) whose sample bytes run through 0..250 over and over.
+// A canonical wave file whose sample bytes run through 0..250 over and over.
 inline std::string CanonicalWave(int channels, int bits, std::uint32_t rate, std::uint32_t frames) {
   const WaveHeader header = ComposeWaveHeader(rate, bits, frames, channels);
   std::string file(header.begin(), header.end());

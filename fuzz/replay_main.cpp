@@ -1,5 +1,4 @@
-// Runs a fuzz target once on every file of the corpus directories (or files) given, in name order, so that
-// the corpus is a regression test in every build. An empty corpus fails.
+// Runs a fuzz target once on every corpus file given (or in a directory given), in name order; none found fails.
 #include <iterator>
 
 #include "fuzz_support.h"

@@ -1,5 +1,5 @@
-// The real program's transport runs on the simulated card: what the card plays, what the takes hold (sox reads them
-// too), the texts of the commands that start runs and of "cal", and recordings cut short by signals or a full disk.
+// The transport on the simulated card: what it plays and records (sox reads the takes too), the texts of the commands
+// that start runs and of "cal", recordings cut short by signals or a full disk.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -27,6 +27,7 @@ constexpr char kMarker[] = ".tapeloom-recording";
 constexpr std::size_t kBlock = 4096;  // frames the disk worker writes at a time
 using Ints = std::vector<std::int32_t>;
 using Sizes = std::pair<std::size_t, std::size_t>;
+using Texts = std::vector<std::string>;
 
 std::int32_t TrackSample(std::int64_t f, int k) { return static_cast<std::int32_t>((f % 30000 + 1) * 256 + k + 1); }
 // The first frames of these channels, interleaved: of tracks, or negated, as the card's inputs deliver them.
@@ -38,6 +39,7 @@ Ints Coded(std::int64_t frames, std::vector<int> channels, int sign = -1) {
 }
 Bytes CardFrames(std::int64_t frames) { return Pack24(Coded(frames, {0, 1})); }
 Bytes Track(std::int64_t frames, int k) { return WaveBuilder().Samples(Coded(frames, {k}, 1)).Build(); }
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::vector<std::string> Matching(const ConsoleSession& s, const std::string& pattern) {
   std::vector<std::string> names = s.Files();
@@ -45,8 +47,8 @@ std::vector<std::string> Matching(const ConsoleSession& s, const std::string& pa
   return names;
 }
 
-// Checks that a take holds input k from its first frame on under a consistent header, and that sox reads exactly
-// the samples the header announces. Returns the data bytes announced and the frames on the disk.
+// Input k from its first frame on under a consistent header, and sox reads just what it announces: gives the data bytes
+// announced and the frames on the disk.
 Sizes CheckTake(const std::filesystem::path& path, int k) {
   SCOPED_TRACE(path.filename().string());
   const Bytes take = ReadBytes(path);
@@ -59,15 +61,14 @@ Sizes CheckTake(const std::filesystem::path& path, int k) {
   EXPECT_EQ(j, held.size()) << "the frames differ from the input from there";
   const CommandResult sox = RunCommand({"sox", path.string(), "-t", "s24", "-"});
   EXPECT_TRUE(sox.status == 0 && sox.err.find("WARN") == std::string::npos) << sox.err;
-  EXPECT_TRUE(sox.out.size() == announced && std::string(take.begin() + 44, take.end()).starts_with(sox.out));
+  EXPECT_TRUE(sox.out.size() == announced && Text(take).substr(44).starts_with(sox.out));
   return {announced, frames};
 }
 
 // One run: param.txt after the card's lines, the lists, the words typed and what must follow, each of `expect` one of:
-// a text printed exactly once; "!text" never printed; "$text" the end of the output; "=line" in param.txt after the
-// run; "@pattern count frames input" that many files match, each a take of that many frames of that input from its
-// first frame on (input -1: of that size only; frames 0: not checked).
-using Texts = std::vector<std::string>;
+// a text printed once; "!text" never printed; "$text" the end of the output; "=line" in param.txt after the run;
+// "@pattern count frames input" that many files match, each a take of that many frames of that input from its first
+// frame on (input -1: of that size only; frames 0: not checked).
 struct Scene {
   std::string settings, record, play, typed;
   Texts expect;
@@ -96,29 +97,30 @@ void Play(const Scene& c) {
   const std::vector<std::string> before = session.Files();
   const RunResult run = session.Run(c.typed, std::chrono::seconds(120), c.fileSizeLimit);
   EXPECT_EQ(run.status, 0) << run.err;
+  const Ints out = Unpack24(ReadBytes(session / "card-out.raw"));
   for (const std::string& text : c.expect) {
-    const std::string body = std::string("!$=@").find(text[0]) == std::string::npos ? text : text.substr(1);
+    const char kind = std::string("!$=@").find(text[0]) == std::string::npos ? ' ' : text[0];
+    const std::string body = kind == ' ' ? text : text.substr(1);
     std::size_t count = 0, frames = 0, announced = 0;
     for (std::size_t at = run.out.find(body); at != std::string::npos; at = run.out.find(body, at + 1)) ++count;
-    EXPECT_TRUE(text[0] == '@' || (text[0] == '$'   ? run.out.ends_with(body)
-                                   : text[0] == '=' ? session.Read("param.txt").find(body) != std::string::npos
-                                                    : count == (text[0] == '!' ? 0u : 1u)))
+    EXPECT_TRUE(kind == '@' || (kind == '$'   ? run.out.ends_with(body)
+                                : kind == '=' ? session.Read("param.txt").find(body) != std::string::npos
+                                              : count == (kind == '!' ? 0u : 1u)))
         << body << "\nin:\n" + run.out;
-    if (text[0] != '@') continue;
+    if (kind != '@') continue;
     std::istringstream fields(body);
     std::string pattern;
     int input = 0;
     fields >> pattern >> count >> frames >> input;
     const std::vector<std::string> names = Matching(session, pattern);
     EXPECT_EQ(names.size(), count) << pattern;
-    for (const std::string& name : frames == 0 ? std::vector<std::string>{} : names) {
+    for (const std::string& name : frames == 0 ? Texts{} : names) {
       std::tie(announced, count) = input < 0 ? Sizes(0, (std::filesystem::file_size(session / name) - 44) / 3)
                                              : CheckTake(session / name, input);
       EXPECT_EQ(count, frames) << name;
       EXPECT_TRUE(input < 0 || c.fileSizeLimit || announced == count * 3) << name << " announces " << announced;
     }
   }
-  const Ints out = Unpack24(ReadBytes(session / "card-out.raw"));
   EXPECT_TRUE(!c.nothingRuns || (out.empty() && session.Files() == before)) << "nothing played, no file left";
   if (c.playedFrames == 0) return;
   EXPECT_EQ(out.size(), 2 * c.playedFrames);
@@ -142,18 +144,14 @@ Bytes Clicks(std::initializer_list<std::int64_t> lateness, int level) {
 }
 
 TEST(TransportConsole, RunsAndTheCommandsThatStartThem) {
+  // clang-format off
   const std::string status = "Play: 0.00   Rec: 0.00   Stop: ", mem = "   Mem: 0.00\n", zero = status + "0.00" + mem;
   const std::string rec = "Play: 0.00   Rec: 1.00   Stop: 0.00" + mem, fix = "!\nEnter 'c' to continue and fix\n";
-  const std::string peaks = "Playing...\n\n\nOutput Channel Peaks:\n",
-                    ask = "Create the file or enter a different name\n";
-  const std::string conflict =
-      " already exists!\nEnter a different take name or 'w' to overwrite this file\nor 'W' "
-      "to overwrite all similar conflicts\n";
-  const std::string nothingArmed =
-      "No input is armed in record.txt, so nothing would be recorded: the recording is cancelled.\n";
-  const std::string noTakes =
-      "No take could be created for the inputs armed in record.txt: the recording is cancelled.\n";
-  // clang-format off
+  const std::string peaks = "Playing...\n\n\nOutput Channel Peaks:\n", ask = "Create the file or enter a different name\n";
+  const std::string conflict = " already exists!\nEnter a different take name or 'w' to overwrite this file\nor 'W' to "
+      "overwrite all similar conflicts\n", nothingArmed = "No input is armed in record.txt, so nothing would be recorded: "
+      "the recording is cancelled.\n", noTakes = "No take could be created for the inputs armed in record.txt: the "
+      "recording is cancelled.\n";
   std::vector<Scene> scenes = {
       {"int\t0\no\t48128\n", "", "t1.wav\nt2.wav\n", "p\n", Texts{"$" + status + "1.00" + mem + peaks + "\n" + status +
        "1.00" + mem}, FramesPlayed(0, 48128), [](std::int64_t p, int k) { return k == 1 && p >= 10000 ? 0 :
@@ -166,8 +164,7 @@ TEST(TransportConsole, RunsAndTheCommandsThatStartThem) {
        [](std::int64_t p, int k) { return k == 1 ? 0 : TrackSample(95232 + p, 0); }},
       // A stop at the start plays one period of silence.
       {"int\t0\ni\t95232\no\t95232\n", "", "t1.wav\n", "p\n", Texts{peaks}, 1024, [](std::int64_t, int) { return 0; }},
-      // Mix mode 1 sums to the first pair: centre pan is a gain of 181 and the master divides by 256, so
-      // (1000 - 3000) × 181 / 256 = -1414.06, truncated toward zero.
+      // Mix mode 1 sums to the first pair: centre pan is 181 / 256, so (1000 - 3000) × 181 / 256 = -1414.06 → -1414.
       {"int\t0\nmix\t1\no\t4096\n", "", "a.wav\nb.wav\n", "p\n", Texts{peaks + "channel 1: -75.46 dBFS\nchannel 2: "
        "-75.46 dBFS\n\n"}, FramesPlayed(0, 4096), [](std::int64_t, int) { return -1414; }},
       {"int\t0\no\t8192\nsolo\t2\n", "", "t1.wav\nt2.wav\n", "sp\n", Texts{"Playing...\nTracks are soloed\n"},
@@ -210,8 +207,8 @@ TEST(TransportConsole, RunsAndTheCommandsThatStartThem) {
       {"aud\t0.5\ni\t49152\ne\t73728\no\t98304\n", "", "t1.wav\n", "ai\nao\nae\ns\n", Texts{"playback start = 1.02 "
        "sec\nplayback stop  = 1.52 sec\n", "playback start = 2.05 sec\nplayback stop  = 2.55 sec\n", "playback start = "
        "1.54 sec\nplayback stop  = 2.04 sec\n", "=\ni\t49152\no\t98304\ne\t73728\n"}},
-      // A second of monitor is 51 periods, a line every 16 with the loudest sample of each input since it began: of
-      // frame 16383, then 29999. "mr" shows the armed inputs only, then a space per input.
+      // A second of monitor is 51 periods, a line every 16 of each input's peak so far (frames 16383, 29999); "mr"
+      // shows the armed inputs only, then a space per input.
       {"int\t0\n", "-\ntwo.wav\n", "", "ma\n1\ns\n", Texts{"Peaks...\n\r(1/-6) (2/-6)   \r(1/-1) (2/-1)   \r(1/-1) "
        "(2/-1)   \n" + zero + "\nStored", "=\no\t0\n"}},
       {"int\t0\n", "-\ntwo.wav\n", "", "mr\n0.3\n", Texts{"Monitoring Input Peaks...\n\r(2/-6)   \n"}},
@@ -239,37 +236,35 @@ TEST(TransportConsole, RunsAndTheCommandsThatStartThem) {
        nullptr, Clicks({0}, 8388607)},
       {"int\t0\n", "", "", "cal\n-\nd\nn\ns\nx\n", Texts{"Store it for this session? (y,n) Nothing was changed.\n",
        "=\nodcomp\t4\n", "=\nlatcomp\t0\n"}, 0, nullptr, Clicks({5, 5}, kClickLevel)},
+      // On its exact frame: nothing to correct. Half a period off rounds up to a whole one and leaves the rest said.
+      {"int\t0\n", "", "", "cal\n1\n1\nx\n", Texts{"Round-trip latency: 4096 frames (85.33 ms at 48000 Hz)\n", "play start at the record start:      on its exact frame\n", "Nothing to correct.\n"}, 0, nullptr, Clicks({0, 0}, kClickLevel)},
+      {"int\t0\n", "", "", "cal\n1\n1\nn\nx\n", Texts{"differ by 512 frames more than whole periods: the card's latency does not seem steady, and a take with the play start before the record start will still land 512 frames early (10.67 ms).\nCorrection: odcomp 5, latcomp 0. Store"}, 0, nullptr, Clicks({0, 512}, kClickLevel)},
+      // Nothing on the input asked for, or no such channel: nothing changes.
+      {"int\t0\n", "", "", "cal\n2\n2\nx\n", Texts{"on output 2 and recording input 2", "No test signal came back on input 2: check the cable from output 2 to input 2"}, 0, nullptr, Clicks({0, 0}, kClickLevel)},
+      {"int\t0\n", "", "", "cal\n3\ncal\n1\n0\nx\n", Texts{"There is no output 3: the card has 2.\nNothing was changed.\n", "There is no input 0: the card has 2.\nNothing was changed.\n"}},
   };
-  // clang-format on
-  // A take holds at most 1431655753 frames: a frame more is refused before anything starts ("ri" puts the points
-  // back). The stop comes from "mem", never rounded; nothing is armed, so a passing recording is cancelled there.
-  const std::string tooFar =
-      "too far after record start: a take holds at most 8:17:06.16 at 48000 Hz (1431655753 frames)" + fix;
-  const std::tuple<std::string, std::string, std::int64_t, std::string> edges[] = {
-      {"", "R", 0, "i\t0\no\t1431655754\ne\t0\n"},
+  // A take holds at most 1431655753 frames: a frame more is refused before anything starts ("ri" puts the points back).
+  // The stop comes from "mem", never rounded; nothing is armed, so a passing recording is cancelled there.
+  const std::string tooFar = "too far after record start: a take holds at most 8:17:06.16 at 48000 Hz (1431655753 frames)" + fix;
+  const std::tuple<std::string, std::string, std::int64_t, std::string> edges[] = {{"", "R", 0, "i\t0\no\t1431655754\ne\t0\n"},
       {"i\t8192\ne\t4096\n", "r", 8192, "i\t8192\no\t1431663946\ne\t8192\n"},  // "r" keeps its raised record start
       {"proll\t0.5\ni\t98304\ne\t4096\n", "ri", 98304, "i\t98304\no\t1431754058\ne\t4096\n"}};
-  for (const auto& [points, word, start, refused] : edges) {
-    for (const std::int64_t more : {0, 1}) {
-      scenes.push_back({"int\t0\n" + points + "mem\t" + std::to_string(start + 1431655753 + more) + "\n", "-\n",
-                        "t1.wav\n", "m.o\n" + word + (more ? "\nc\ns\n" : "\n"),
-                        more ? Texts{tooFar, "!" + nothingArmed, "=\n" + refused} : Texts{"!" + tooFar, nothingArmed},
-                        0, nullptr, Bytes{}, std::nullopt, "", true});
-    }
-  }
+  for (const auto& [points, word, start, refused] : edges)
+    for (const std::int64_t more : {0, 1})
+      scenes.push_back({"int\t0\n" + points + "mem\t" + std::to_string(start + 1431655753 + more) + "\n", "-\n", "t1.wav\n",
+          "m.o\n" + word + (more ? "\nc\ns\n" : "\n"), more ? Texts{tooFar, "!" + nothingArmed, "=\n" + refused} :
+          Texts{"!" + tooFar, nothingArmed}, 0, nullptr, Bytes{}, std::nullopt, "", true});
   // A recording that would record nothing is cancelled before it starts; so is one with no take to record into.
-  const std::tuple<std::string, std::string, std::optional<long>, std::string> cancelled[] = {
-      {"-\n-\n", "R\n", std::nullopt, nothingArmed},
-      {"", "r\n", std::nullopt, nothingArmed},
-      {"-\n-\nbeyond-the-inputs.wav\n", "ri\n", std::nullopt, nothingArmed},
-      {"no-dir/a.wav\n-\n", "R_x\n", std::nullopt, "Can't open no-dir/a_x.wav for recording\n" + noTakes},
-      {"a.wav\nb.wav\n", "r\n", 40, "Can't open audio_ch_1_"},  // room for no take header
-  };
+  const std::tuple<std::string, std::string, std::optional<long>, std::string> cancelled[] = {{"-\n-\n", "R\n", std::nullopt,
+      nothingArmed}, {"", "r\n", std::nullopt, nothingArmed}, {"-\n-\nbeyond-the-inputs.wav\n", "ri\n", std::nullopt,
+      nothingArmed}, {"no-dir/a.wav\n-\n", "R_x\n", std::nullopt, "Can't open no-dir/a_x.wav for recording\n" + noTakes},
+      {"a.wav\nb.wav\n", "r\n", 40, "Can't open audio_ch_1_"}};  // the last: room for no take header
   for (const auto& [record, typed, limit, says] : cancelled) {
     const std::string stop = status + "0.17" + mem, end = says == nothingArmed ? nothingArmed : noTakes;
-    scenes.push_back({"int\t0\no\t8192\n", record, "t1.wav\n", typed,
-                      Texts{stop + says, "$" + end + stop, "!Recording"}, 0, nullptr, Bytes{}, limit, "", true});
+    scenes.push_back({"int\t0\no\t8192\n", record, "t1.wav\n", typed, Texts{stop + says, "$" + end + stop, "!Recording"}, 0,
+        nullptr, Bytes{}, limit, "", true});
   }
+  // clang-format on
   for (const Scene& c : scenes) Play(c);
 }
 
@@ -288,7 +283,7 @@ Recorded Record(const ConsoleSession& session, const std::vector<std::size_t>& s
   for (const std::size_t blocks : stages) ends.push_back(ends.back() + blocks);
   const Bytes input = CardFrames(killAt > 0 ? killAt * 1024 : static_cast<std::int64_t>(ends.back() * kBlock + 1024));
   const auto holds = [&](std::size_t blocks, bool announced) {
-    const std::vector<std::string> takes = Matching(session, "audio_ch_1_[0-9]+\\.wav");
+    const Texts takes = Matching(session, "audio_ch_1_[0-9]+\\.wav");
     const Bytes take = takes.empty() ? Bytes{} : ReadBytes(session / takes[0]);
     return take.size() >= 44 + blocks * kBlock * 3 && (!announced || Field32(take, 40) == blocks * kBlock * 3);
   };
@@ -311,8 +306,7 @@ Recorded Record(const ConsoleSession& session, const std::vector<std::size_t>& s
     if (signalled) {
       if (signal != SIGKILL) give(input.size());
     } else if (killAt > 0) {
-      if (++tick <= killAt) give(sent + 1024 * 6);
-      if (tick > killAt) stop(pid);
+      ++tick <= killAt ? give(sent + 1024 * 6) : stop(pid);
     } else if (stage < stages.size() && holds(ends[stage], true)) {
       give(ends[++stage] * kBlock * 6);
     } else if (signal != 0 && stage == stages.size() && holds(ends.back(), false) &&
@@ -325,8 +319,8 @@ Recorded Record(const ConsoleSession& session, const std::vector<std::size_t>& s
   });
   // What was given and not read is still in the FIFO: the signal may come just before the run reads a period.
   std::size_t unread = 0;
+  char buffer[65536];
   if (const int reader = ::open(card.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); reader >= 0) {
-    char buffer[65536];
     for (ssize_t n = 0; (n = ::read(reader, buffer, sizeof buffer)) > 0;) unread += static_cast<std::size_t>(n);
     ::close(reader);
   }
@@ -338,9 +332,9 @@ Recorded Record(const ConsoleSession& session, const std::vector<std::size_t>& s
   return {run, (sent - unread) / 6, signalled && ended ? std::optional(*ended - *signalled) : std::nullopt};
 }
 
+// A kill leaves wave files of what they hold and the marker; Ctrl-C, SIGTERM and SIGHUP stop the run within a second as
+// at its stop, also on a silent card (gone after five seconds); Ctrl-C leads to the take menu.
 TEST(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
-  // A kill leaves wave files of what they hold and the marker; Ctrl-C, SIGTERM and SIGHUP stop the run within a
-  // second as at its stop, also on a silent card (gone after five seconds); Ctrl-C leads to the take menu.
   std::vector<std::tuple<int, std::vector<std::size_t>, int>> cases = {
       {SIGKILL, {1}, 0}, {SIGKILL, {6}, 0}, {SIGKILL, {12, 4}, 0}, {SIGINT, {2}, 0}, {SIGTERM, {3}, 0},
       {SIGHUP, {1}, 0},  {SIGINT, {}, 0},   {SIGTERM, {}, 0},      {SIGHUP, {}, 0},  {0, {}, 0}};
@@ -353,7 +347,7 @@ TEST(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
     ConsoleSession session;
     const auto [run, captured, stopping] = Record(session, stages, signal, killAt);
     EXPECT_EQ(run.status, 128 + (signal == SIGKILL || signal == SIGHUP ? signal : SIGTERM));
-    const std::vector<std::string> takes = Matching(session, "audio_ch_[12]_[0-9]+\\.wav");
+    const Texts takes = Matching(session, "audio_ch_[12]_[0-9]+\\.wav");
     ASSERT_TRUE(killAt > 0 || takes.size() == 2) << takes.size();  // a random kill may come before the takes exist
     for (std::size_t k = 0; k < takes.size(); ++k) {
       const auto [announced, frames] = CheckTake(session / takes[k], static_cast<int>(k));
@@ -363,109 +357,83 @@ TEST(TransportConsole, ATakeStoppedByASignalIsAValidWaveFileOfWhatItHolds) {
                                      : announced == frames * 3 && frames == captured))
           << announced << " bytes announced of " << frames << " frames, " << captured << " read";
     }
-    if (signal == SIGKILL && (killAt > 0 || stages.size() < 2)) {
-      EXPECT_TRUE(killAt > 0 || session.Read(kMarker).find(" " + takes[1] + "\n") != std::string::npos);
-      continue;
-    }
-    if (signal == SIGKILL) {
+    if (signal == SIGKILL && stages.size() == 2) {
       // The header says 12 blocks (past a second), 4 more follow: the next start sets it to all the take holds, and
       // leaves the other take, replaced since by another file of its name (as a re-recording would), as it is.
       EXPECT_EQ(Field32(ReadBytes(session / takes[0]), 40), 12 * kBlock * 3) << "the header lags";
       const Bytes other = WaveBuilder().Samples(PositionCoded(100)).Build();
       WriteBytes(session / "other.wav", other);
       std::filesystem::rename(session / "other.wav", session / takes[1]);
-      const RunResult restarted = session.Run("x\n");
+      const RunResult again = session.Run("x\n");
       const std::size_t at =
-          restarted.out.find(takes[0] + " was not finished: repaired, 65536 frames (1.37 s)\n" + takes[1] +
-                             " was not finished, but it is gone or was changed since: left as it is\n");
-      EXPECT_LT(at, restarted.out.find("Requested Parameters:")) << "said before the session starts:\n"
-                                                                 << restarted.out;
-      EXPECT_TRUE(restarted.status == 0 && !session.Exists(kMarker) && ReadBytes(session / takes[1]) == other);
+          again.out.find(takes[0] + " was not finished: repaired, 65536 frames (1.37 s)\n" + takes[1] +
+                         " was not finished, but it is gone or was changed since: left "
+                         "as it is\n");
+      EXPECT_LT(at, again.out.find("Requested Parameters:")) << "said before the session starts:\n" << again.out;
+      EXPECT_TRUE(again.status == 0 && !session.Exists(kMarker) && ReadBytes(session / takes[1]) == other);
       EXPECT_EQ(CheckTake(session / takes[0], 0).first, 16 * kBlock * 3) << "every frame on the disk";
       EXPECT_EQ(session.Run("x\n").out.find("was not finished"), std::string::npos) << "said once";
-      continue;
+    } else if (signal == SIGKILL) {
+      EXPECT_TRUE(killAt > 0 || session.Read(kMarker).find(" " + takes[1] + "\n") != std::string::npos);
+    } else {
+      EXPECT_FALSE(session.Exists(kMarker));
+      for (const std::string& take : takes) {  // the space reserved ahead of a take is given back when it stops short
+        struct stat file {};
+        EXPECT_TRUE(::stat((session / take).c_str(), &file) == 0 && file.st_blocks * 512 <= file.st_size + 65536);
+      }
+      EXPECT_EQ(run.out.find("Enter a take handling command.") != std::string::npos, signal == SIGINT || signal == 0);
+      const std::string lost =
+          "\nRecording on tapeloom_sim stopped working: nothing came from the card for 5 seconds\n";
+      EXPECT_TRUE(signal == 0 ? run.out.find(lost) != std::string::npos
+                              : stopping && *stopping < std::chrono::seconds(1) &&
+                                    run.out.find("stopped working") == std::string::npos)
+          << run.out;
+      EXPECT_TRUE(signal == SIGINT || signal == 0 ||
+                  run.out.ends_with("The takes of the last recording stay on disk as they are:\n   " + takes[0] +
+                                    "\n   " + takes[1] + "\n\nSession ended by signal " + std::to_string(signal) +
+                                    " (" + strsignal(signal) + ")\n"))
+          << run.out;
     }
-    EXPECT_FALSE(session.Exists(kMarker));
-    for (const std::string& take : takes) {  // the space reserved ahead of a take is given back when it stops short
-      struct stat file {};
-      EXPECT_TRUE(::stat((session / take).c_str(), &file) == 0 && file.st_blocks * 512 <= file.st_size + 65536) << take;
-    }
-    EXPECT_EQ(run.out.find("Enter a take handling command.") != std::string::npos, signal == SIGINT || signal == 0);
-    EXPECT_TRUE(signal == 0 ? run.out.find("\nRecording on tapeloom_sim stopped working: nothing came from the card "
-                                           "for 5 seconds\n") != std::string::npos
-                            : stopping && *stopping < std::chrono::seconds(1) &&
-                                  run.out.find("stopped working") == std::string::npos)
-        << run.out;
-    EXPECT_TRUE(signal == SIGINT || signal == 0 ||
-                run.out.ends_with("The takes of the last recording stay on disk as they are:\n   " + takes[0] +
-                                  "\n   " + takes[1] + "\n\nSession ended by signal " + std::to_string(signal) + " (" +
-                                  strsignal(signal) + ")\n"))
-        << run.out;
   }
 }
 
-// A mode-3 run plays on outputs 1 and 2 what the export of the session writes: the tracks through their busses into
-// the master, bus 2 (of ch / 2) among them.
-TEST(TransportConsole, AMasterMixPlaysWhatItsExportWrites) {
-  ConsoleSession session;
-  WriteBytes(session / "t1.wav", Track(20000, 0));
-  WriteBytes(session / "t2.wav", Track(20000, 1));
-  session.Write("play.txt", "t1.wav\nt2.wav\n");
-  session.Write("record.txt", "");
-  session.Write("card-out.raw", "");
-  session.Write("param.txt", SimCardParams(2, 2, 4, 1024) +
-                                 "int\t0\nclock\thc\nmeter\t0\nmix\t3\no\t12288\n"
-                                 "bus\t1\t1,\nbus\t2\t2,\nbusvl\t2\t-3\np\t1\t30\n");
-  const RunResult run = session.Run("exp-i\nmix\nc\np\nx\n");
-  ASSERT_EQ(run.status, 0) << run.err;
-  const Bytes exported = ReadBytes(session / "mix.wav");
-  const Ints played = Unpack24(ReadBytes(session / "card-out.raw")),
-             mixed = Unpack24(std::span<const unsigned char>(exported).subspan(44));
-  ASSERT_TRUE(played.size() > 2 * kBlock + 2 * 8192 && mixed.size() >= played.size() - 2 * kBlock) << played.size();
-  EXPECT_TRUE(std::equal(played.begin() + 2 * kBlock, played.end(), mixed.begin())) << "the run mixes as the export";
-  EXPECT_LT(std::ranges::count(mixed, 0), std::ssize(mixed) / 100) << "the mix is not silence";
-}
-
-// Traced per thread: from its first capture to its last, the card's thread makes no call on a wave file.
+// The real program traced, a file per thread: the thread that moves the card's frames makes no call on a wave file
+// between its first and last transfer; the disk worker makes them all.
 TEST(TransportConsole, TheThreadThatDrivesTheCardTouchesNoWaveFileDuringARun) {
   if (ConsoleSession::Emulated()) GTEST_SKIP() << "a tracer sees the emulator's calls, not the program's";
   if (RunCommand({"strace", "-V"}).status != 0) GTEST_SKIP() << "strace is not installed";
   ConsoleSession session;
-  WriteBytes(session / "t1.wav", Track(300000, 0));
-  WriteBytes(session / "t2.wav", Track(300000, 1));
+  for (int k : {0, 1}) WriteBytes(session / ("t" + std::to_string(k + 1) + ".wav"), Track(300000, k));
   WriteBytes(session / "card-in.raw", CardFrames(400000));
   session.Write("play.txt", "t1.wav\nt2.wav\n");
   session.Write("record.txt", "a.wav\nb.wav\n");
   session.Write("param.txt", SimCardParams(2, 2, 2, 1024) + "int\t0\nclock\thc\nmeter\t0\ne\t48000\no\t240000\n");
-  const std::filesystem::path trace = session.dir().parent_path() / "trace";
-  const RunResult run =  // a leak check cannot run under a tracer
-      session.RunUnder({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-ff", "-y", "-qq", "-s", "64", "-e",
+  const TempDir traces;
+  const std::filesystem::path trace = traces / "trace";
+  const CommandResult run =  // a leak check cannot run under a tracer
+      session.RunUnder({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-f", "-ff", "-y", "-qq", "-e",
                         "trace=%file,%desc,fsync,fdatasync,sync_file_range", "-o", trace.string(), "--"},
                        "r_t\n");
   if (run.status != 0 && run.err.find("ptrace") != std::string::npos) GTEST_SKIP() << "no tracing here: " << run.err;
   ASSERT_EQ(run.status, 0) << run.err;
-  const std::regex waveFile("<[^>]*\\.wav>|\"[^\"]*\\.wav\""), transfer("read\\([0-9]+<[^>]*card-in\\.raw>");
-  int threads = 0, workerWaveCalls = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(trace.parent_path())) {
-    if (entry.path().filename().string().rfind("trace.", 0) != 0) continue;
+  const std::regex wave("<[^>]*\\.wav>|\"[^\"]*\\.wav\""), transfer("read\\([0-9]+<[^>]*card-in\\.raw>");
+  int threads = 0, workerCalls = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(traces.path())) {
     ++threads;
-    const Bytes bytes = ReadBytes(entry.path());
-    const std::string calls(bytes.begin(), bytes.end());
-    std::vector<std::size_t> at;
+    const std::string calls = Text(ReadBytes(entry.path()));
+    const auto waveCalls = [&](std::size_t from, std::size_t to) {
+      return int(std::distance(std::sregex_iterator(calls.begin() + from, calls.begin() + to, wave), {}));
+    };
+    std::vector<std::size_t> at;  // the card's transfers
     for (std::sregex_iterator it(calls.begin(), calls.end(), transfer), end; it != end; ++it)
       at.push_back(it->position());
-    if (at.empty()) {
-      workerWaveCalls +=
-          static_cast<int>(std::distance(std::sregex_iterator(calls.begin(), calls.end(), waveFile), {}));
-      continue;
-    }
-    EXPECT_GT(at.size(), 100u);
-    std::smatch call;
-    const std::string during = calls.substr(at.front(), at.back() - at.front());
-    EXPECT_FALSE(std::regex_search(during, call, waveFile)) << "the card's thread called: " << call.str();
+    if (at.empty())
+      workerCalls += waveCalls(0, calls.size());
+    else
+      EXPECT_TRUE(at.size() > 100 && waveCalls(at.front(), at.back()) == 0) << calls;
   }
   EXPECT_EQ(threads, 2) << "the console's thread and the disk worker";
-  EXPECT_GT(workerWaveCalls, 4) << "the worker read the tracks and wrote the takes";
+  EXPECT_GT(workerCalls, 4) << "the worker read the tracks and wrote the takes";
 }
 
 }  // namespace

@@ -15,23 +15,11 @@ std::string SimCardParams(int inputs, int outputs, int ch, int buf) {
          "\nch\t" + std::to_string(ch) + "\nbuf\t" + std::to_string(buf) + "\n";
 }
 
-ConsoleSession::ConsoleSession() : session_(root_.path() / "session") {
-  std::filesystem::create_directory(session_);
-  std::filesystem::create_directory(root_.path() / "io");
-  Write("card-in.raw", "");
-}
-
-void ConsoleSession::Write(std::string_view name, std::string_view content) const {
-  WriteFileBytes(session_ / name, content);
-}
-
-std::string ConsoleSession::Read(std::string_view name) const { return ReadFileBytes(session_ / name); }
-
-bool ConsoleSession::Exists(std::string_view name) const { return std::filesystem::exists(session_ / name); }
+ConsoleSession::ConsoleSession() { Write("card-in.raw", ""); }
 
 std::vector<std::string> ConsoleSession::Files() const {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(session_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(path())) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
@@ -61,10 +49,8 @@ RunResult ConsoleSession::RunLive(std::string_view input, const Watch& watch, st
 }
 
 std::optional<RunResult> ConsoleSession::RunOnSmallDisk(std::string_view input, long diskBytes) const {
-  // In a mount namespace of its own, a tmpfs of that size is mounted on a directory beside the
-  // session, the session's files are copied onto it, the program runs there, and what it left
-  // comes back into the session directory. The card's files stay outside, linked.
-  const std::filesystem::path disk = root_.path() / "disk";
+  // A tmpfs in a mount namespace of its own gets the session's files, the card's linked; what is left comes back.
+  const std::filesystem::path disk = aside_ / "disk";
   std::filesystem::create_directories(disk);
   const std::string script =
       "disk=$1; session=$2; shift 2\n"
@@ -78,7 +64,7 @@ std::optional<RunResult> ConsoleSession::RunOnSmallDisk(std::string_view input, 
       "cd \"$disk\" && for f in *; do case $f in card-*) ;; *) cp -p \"$f\" \"$session/$f\";; esac; done\n"
       "exit $status\n";
   const RunResult run = Spawn(input, false, std::chrono::seconds(120),
-                              {"unshare", "--mount", "sh", "-c", script, "sh", disk.string(), session_.string()}, {});
+                              {"unshare", "--mount", "sh", "-c", script, "sh", disk.string(), path().string()}, {});
   if (run.status == 97 || run.status == 98) return std::nullopt;
   return run;
 }
@@ -95,11 +81,11 @@ RunResult ConsoleSession::Spawn(std::string_view input, bool liveInput, std::chr
     EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
     posix_spawn_file_actions_adddup2(actions.get(), ends[0], 0);
   } else {
-    const std::filesystem::path stdinPath = root_.path() / "io" / "stdin";
+    const std::filesystem::path stdinPath = aside_ / "stdin";
     WriteFileBytes(stdinPath, input);
     posix_spawn_file_actions_addopen(actions.get(), 0, stdinPath.c_str(), O_RDONLY, 0);
   }
-  posix_spawn_file_actions_addchdir_np(actions.get(), session_.c_str());
+  posix_spawn_file_actions_addchdir_np(actions.get(), path().c_str());
   RunResult result = SpawnAndCollect(command, ProgramEnvironment(), actions, timeout, watch, ends[1], input);
   for (const int end : ends) {
     if (end >= 0) ::close(end);
@@ -127,18 +113,11 @@ std::string AfterDriverReport(const std::string& out) {
 }
 
 std::string ZeroStatusDisplay() {
-  return "Time functions:  (memory = 0.00)\n\n"
-         "   'i' to set play start (0.00)\n"
-         "   'o' to set play/record stop (0.00)\n"
-         "   'e' to set record enter (0.00)\n"
-         "\nTransport:\n"
-         "   'p' to play from 0.00 to 0.00.\n"
-         "   'r' to play from 0.00 and record from 0.00 to 0.00.\n"
-         "   'R' to record without playback from 0.00 to 0.00.\n"
-         "\n"
-         "   '+' for all functions\n"
-         "   's' to save all settings to param.txt file\n"
-         "   'x' to exit program\n";
+  return "Time functions:  (memory = 0.00)\n\n   'i' to set play start (0.00)\n   'o' to set play/record stop (0.00)\n"
+         "   'e' to set record enter (0.00)\n\nTransport:\n   'p' to play from 0.00 to 0.00.\n"
+         "   'r' to play from 0.00 and record from 0.00 to 0.00.\n   'R' to record without playback from 0.00 to "
+         "0.00.\n"
+         "\n   '+' for all functions\n   's' to save all settings to param.txt file\n   'x' to exit program\n";
 }
 
 }  // namespace tapeloom::test

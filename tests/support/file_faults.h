@@ -1,6 +1,4 @@
-// Disk failures on demand: the nth write or flush of the file layer fails with EIO, as on a
-// card that has gone bad, whatever file it is for. Used to sweep every failure point of an
-// operation: run it with the 1st, 2nd, ... write failing until a run meets none.
+// Disk failures on demand: the nth write or flush of the file layer fails with EIO, whatever file it is for.
 #pragma once
 
 #include <cerrno>
@@ -35,9 +33,8 @@ class FailingWrite {
   static inline bool fired_ = false;
 };
 
-// Runs operation() with the 1st, 2nd, ... write failing, calling check() after each run that
-// met its failure, until a run meets none (which is then the run that succeeded). Returns the
-// number of failure points, so a test can require that there were some.
+// Runs operation() with the 1st, 2nd, ... write failing, check() after each run that met its failure, until one
+// meets none; returns the number of failure points.
 template <typename Operation, typename Check>
 int SweepWriteFailures(Operation&& operation, Check&& check) {
   for (int n = 1; n < 10000; ++n) {

@@ -15,8 +15,7 @@
 namespace tapeloom::test {
 
 TerminalProgram::TerminalProgram(const std::filesystem::path& dir) {
-  // Everything the child needs is made before the fork: after it, only exec (through the
-  // emulator, found on the PATH, under a cross build).
+  // Everything the child needs is made before the fork: after it, only exec.
   std::vector<std::string> command = ProgramCommand();
   std::vector<std::string> environment = ProgramEnvironment({"TERM=xterm"});
   std::vector<char*> argv = Pointers(command);

@@ -1,5 +1,4 @@
-// The real tapeloom binary on a pseudo-terminal, as a person at a terminal meets it: keys typed,
-// every byte the terminal is sent, signals, the exit status, and the terminal's modes after it.
+// The real tapeloom binary on a pseudo-terminal: keys typed, every byte shown, signals, status, modes left.
 #pragma once
 
 #include <sys/types.h>
@@ -17,23 +16,19 @@ class TerminalProgram {
   explicit TerminalProgram(const std::filesystem::path& dir);
   TerminalProgram(const TerminalProgram&) = delete;
   TerminalProgram& operator=(const TerminalProgram&) = delete;
-  // A program still running is killed.
   ~TerminalProgram();
 
   bool Started() const { return pid_ > 0; }
   void Type(std::string_view keys) const;
   void Signal(int signal) const;
 
-  // Waits until `text` is shown after what the last Await found; false when it is not within
-  // the timeout or the program ends first.
+  // Waits until `text` is shown after what the last Await found; false after the timeout or the program's end.
   bool Await(std::string_view text, std::chrono::seconds timeout = std::chrono::seconds(30));
 
-  // Waits until the program reads keys one by one (its line editing is on), so that keys the
-  // terminal would act on itself in line mode (Ctrl-U, Ctrl-D) reach the program.
+  // Waits until the program reads keys one by one, so that Ctrl-U and Ctrl-D reach it, not the line discipline.
   bool AwaitEditing(std::chrono::seconds timeout = std::chrono::seconds(30));
 
-  // Waits for the program to end (killed after the timeout) and returns its exit status,
-  // 128 + the signal when a signal killed it.
+  // Waits for the end (killing it after the timeout): the exit status, 128 + the signal that killed it.
   int Finish(std::chrono::seconds timeout = std::chrono::seconds(30));
 
   // Everything the terminal was sent so far.

@@ -5,7 +5,6 @@
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "audio/alsa_port.h"
-#include "audio/latency_calibration.h"
 #include "mix/gains.h"
 #include "wave/storage_guard.h"
 
@@ -21,8 +20,6 @@ void RunBench::Start(const std::string& settingsText, const std::string& input) 
   meterScale_ = MeterScaleAtStart(settings_->meter);
   SetSessionBusGains(*settings_);
 }
-
-int RunBench::period() const { return settings_->buf; }
 
 RunContext RunBench::Context(PcmPort& port) {
   return {.settings = *settings_,
@@ -44,18 +41,6 @@ std::string RunBench::Run(PcmPort& port, const RunRequest& request) {
   // Every run of every test: the device loop made no file call.
   EXPECT_EQ(ForbiddenStorageCalls(), forbidden) << "the device loop called " << FirstForbiddenStorageCall();
   return out;
-}
-
-std::string RunBench::Calibrate(PcmPort& port, const std::string& answers) {
-  input_ = std::make_unique<TypedInput>(answers);
-  testing::internal::CaptureStdout();
-  bool ended = false;
-  try {
-    CalibrateCommand(Context(port));
-  } catch (const InputEnded&) {
-    ended = true;  // a question found no answer
-  }
-  return testing::internal::GetCapturedStdout() + (ended ? "<end of input>" : "");
 }
 
 }  // namespace tapeloom::test

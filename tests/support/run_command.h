@@ -1,6 +1,5 @@
-// Runs programs, tapeloom itself or an external one (sox, the independent reference for wave
-// files), and collects their exit status and output. Programs are started with posix_spawn,
-// never fork: the armhf suite runs under qemu-user, where a forked child crashes.
+// Runs programs (tapeloom, sox) and collects their status and output; posix_spawn, never fork, which crashes the
+// child under qemu-user.
 #pragma once
 
 #include <spawn.h>
@@ -35,11 +34,8 @@ struct CommandResult {
 
 using Watch = std::function<void(pid_t, const std::string&)>;
 
-// Starts argv[0], looked up on PATH, with `actions` (which give its standard input and its
-// directory) and its output into pipes, which a file size limit set for it does not cut.
-// `liveInput`, when not negative, is the write end of the pipe the program reads, given `input`
-// once it runs. `watch` is called about every millisecond with its process id and its output so
-// far. A program that outlives the timeout is killed and fails the test.
+// Starts argv[0] from PATH with `actions` (its standard input and directory), output into pipes; `liveInput` (when
+// not negative) is given `input`; `watch` is called about every ms; after the timeout it is killed and fails the test.
 CommandResult SpawnAndCollect(std::vector<std::string> argv, std::vector<std::string> env, SpawnActions& actions,
                               std::chrono::seconds timeout, const Watch& watch = {}, int liveInput = -1,
                               std::string_view input = {});
@@ -47,12 +43,11 @@ CommandResult SpawnAndCollect(std::vector<std::string> argv, std::vector<std::st
 // Runs argv[0] with standard input from /dev/null.
 CommandResult RunCommand(const std::vector<std::string>& argv);
 
-// The command line that starts tapeloom with these words after its name: through the emulator
-// in a cross build.
+// The command line that starts tapeloom with these words after its name: through the emulator in a cross build.
 std::vector<std::string> ProgramCommand(const std::vector<std::string>& arguments = {});
 
-// This process's environment, with the simulated card's configuration and the `extra` variables
-// (NAME=value) in place of any of the same names.
+// This process's environment, with the simulated card's configuration and the `extra` variables (NAME=value) in place
+// of any of the same names.
 std::vector<std::string> ProgramEnvironment(std::vector<std::string> extra = {});
 
 // The strings as exec takes them: pointers ending in a null pointer.

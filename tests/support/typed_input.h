@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "core/console_input.h"
 
@@ -11,10 +13,14 @@ namespace tapeloom::test {
 
 class TypedInput {
  public:
-  explicit TypedInput(std::string words);
+  explicit TypedInput(std::string words)
+      : words_(std::move(words)), file_(fmemopen(words_.data(), words_.size(), "r")) {
+    if (file_ == nullptr) throw std::runtime_error("fmemopen failed");
+    input_ = std::make_unique<ConsoleInput>(file_);
+  }
   TypedInput(const TypedInput&) = delete;
   TypedInput& operator=(const TypedInput&) = delete;
-  ~TypedInput();
+  ~TypedInput() { std::fclose(file_); }
 
   ConsoleInput& get() { return *input_; }
   operator ConsoleInput&() { return *input_; }

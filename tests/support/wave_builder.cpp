@@ -1,6 +1,5 @@
 #include "support/wave_builder.h"
 
-#include <iterator>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -14,8 +13,7 @@ void Put(Bytes& out, std::uint64_t value, int width) {
   for (int i = 0; i < width; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-// Byte by byte, as Put does: GCC 12 at -O3 takes a range insert into the vector that Build has
-// just started for an overflow (-Wstringop-overflow), which fails a Release build.
+// Byte by byte: GCC 12 at -O3 takes a range insert here for an overflow (-Wstringop-overflow).
 void PutText(Bytes& out, std::string_view text) {
   for (const char c : text) out.push_back(static_cast<unsigned char>(c));
 }
@@ -36,7 +34,6 @@ void PutChunks(Bytes& out, const std::vector<Chunk>& chunks) {
 WaveBuilder& WaveBuilder::Channels(int channels) { channels_ = channels; return *this; }
 WaveBuilder& WaveBuilder::Bits(int bits) { bits_ = bits; return *this; }
 WaveBuilder& WaveBuilder::SampleRate(std::uint32_t rate) { rate_ = rate; return *this; }
-WaveBuilder& WaveBuilder::Extensible() { extensible_ = true; return *this; }
 WaveBuilder& WaveBuilder::WithoutFormatChunk() { formatChunk_ = false; return *this; }
 WaveBuilder& WaveBuilder::WithoutDataChunk() { dataChunk_ = false; return *this; }
 WaveBuilder& WaveBuilder::Samples(std::vector<std::int32_t> interleaved) { samples_ = std::move(interleaved); return *this; }
@@ -64,20 +61,13 @@ Bytes WaveBuilder::Build(std::size_t* dataOffset) const {
   PutChunks(out, beforeFormat_);
   if (formatChunk_) {
     PutText(out, "fmt ");
-    Put(out, extensible_ ? 40 : 16, 4);
-    Put(out, extensible_ ? 0xFFFE : 1, 2);
+    Put(out, 16, 4);
+    Put(out, 1, 2);
     Put(out, static_cast<std::uint16_t>(channels_), 2);
     Put(out, rate_, 4);
     Put(out, std::uint64_t{rate_} * static_cast<std::uint32_t>(channels_ * sampleBytes), 4);
     Put(out, static_cast<std::uint16_t>(channels_ * sampleBytes), 2);
     Put(out, static_cast<std::uint16_t>(bits_), 2);
-    if (extensible_) {
-      Put(out, 22, 2);                                 // size of the extension
-      Put(out, static_cast<std::uint16_t>(bits_), 2);  // valid bits
-      Put(out, channels_ == 1 ? 4 : 3, 4);             // speakers: centre, or left and right
-      const unsigned char pcm[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
-      out.insert(out.end(), std::begin(pcm), std::end(pcm));
-    }
   }
   PutChunks(out, beforeData_);
   if (dataChunk_) {

@@ -1,10 +1,5 @@
-// Wave files built in memory for tests: canonical ones and the odd ones found in the wild
-// (extra chunks of odd and even sizes, extensible format chunks, data sizes that lie,
-// trailing partial frames, missing chunks). The packing here is written independently of
-// src/wave so that tests of the readers do not check the code against itself.
-//
-//   WaveBuilder().Channels(2).Samples(PositionCoded(1000, 2)).Build()
-//   WaveBuilder().ChunkBeforeData("LIST", "odd").DataSize(3000).Build(&dataOffset)
+// Wave files built in memory, canonical or odd (extra chunks, sizes that lie, partial frames, missing chunks),
+// packed independently of src/wave so that tests of the readers do not check the code against itself.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +19,6 @@ class WaveBuilder {
   WaveBuilder& Channels(int channels);          // default 1
   WaveBuilder& Bits(int bits);                  // default 24; samples take bits / 8 bytes
   WaveBuilder& SampleRate(std::uint32_t rate);  // default 48000
-  WaveBuilder& Extensible();                    // a 40-byte extensible format chunk, as sox writes
   WaveBuilder& WithoutFormatChunk();
   WaveBuilder& WithoutDataChunk();  // also leaves the samples out
   // An extra chunk. An odd-sized one is followed by a pad byte, as RIFF asks, unless pad is false.
@@ -49,7 +43,6 @@ class WaveBuilder {
   int channels_ = 1;
   int bits_ = 24;
   std::uint32_t rate_ = 48000;
-  bool extensible_ = false;
   bool formatChunk_ = true;
   bool dataChunk_ = true;
   std::vector<Chunk> beforeFormat_;
@@ -60,8 +53,8 @@ class WaveBuilder {
   std::string trailing_;
 };
 
-// A sample that tells its frame and channel apart: bits 8-23 hold the frame (mod 65536) and
-// bits 0-7 the channel, sign-extended from bit 23, so frames from 32768 on are negative.
+// A sample that tells its frame and channel apart: bits 8-23 hold the frame (mod 65536) and bits 0-7 the channel,
+// sign-extended from bit 23, so frames from 32768 on are negative.
 std::int32_t PositionCode(std::int64_t frame, int channel);
 
 // frames × channels position-coded samples, channels interleaved.
