@@ -403,7 +403,8 @@ TEST(TransportConsole, TheThreadThatDrivesTheCardTouchesNoWaveFileDuringARun) {
   if (ConsoleSession::Emulated()) GTEST_SKIP() << "a tracer sees the emulator's calls, not the program's";
   if (RunCommand({"strace", "-V"}).status != 0) GTEST_SKIP() << "strace is not installed";
   ConsoleSession session;
-  for (int k : {0, 1}) WriteBytes(session / ("t" + std::to_string(k + 1) + ".wav"), Track(300000, k));
+  WriteBytes(session / "t1.wav", Track(300000, 0));
+  WriteBytes(session / "t2.wav", Track(300000, 1));
   WriteBytes(session / "card-in.raw", CardFrames(400000));
   session.Write("play.txt", "t1.wav\nt2.wav\n");
   session.Write("record.txt", "a.wav\nb.wav\n");

@@ -31,7 +31,6 @@ class TerminalProgram {
   // Waits for the end (killing it after the timeout): the exit status, 128 + the signal that killed it.
   int Finish(std::chrono::seconds timeout = std::chrono::seconds(30));
 
-  // Everything the terminal was sent so far.
   const std::string& Shown() const { return shown_; }
 
   // Whether the terminal reads whole lines and echoes them, as the program found it.
