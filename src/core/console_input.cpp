@@ -16,14 +16,6 @@ namespace {
 
 constexpr std::size_t kReadBlock = 4096;
 
-// A signal that came while the program was busy, or comes while it waits for a word, ends the
-// session at this prompt (but a Ctrl-C at a terminal, StrayInterrupt). Once it has, no further word is read: the
-// questions asked on the way out (a list gone missing) end as they do at the end of input.
-bool EndedBySignal() {
-  if (const int signal = TakeSignal(); signal != 0) EndSessionBySignal(signal);
-  return SessionEndSignal() != 0;
-}
-
 // Words are separated by white space. A NUL byte ends a word too: the system would cut a name
 // that held one there, and open another file than the one shown.
 bool Separates(int c) { return c == '\0' || std::isspace(c) != 0; }
@@ -32,19 +24,20 @@ bool Separates(int c) { return c == '\0' || std::isspace(c) != 0; }
 
 ConsoleInput::ConsoleInput(std::FILE* in) : in_(in), fd_(::fileno(in)), atTerminal_(fd_ >= 0 && ::isatty(fd_) == 1) {}
 
-bool ConsoleInput::StrayInterrupt() {
-  if (!atTerminal_ || PendingSignal() != SIGINT) return false;
-  // SIGTERM or SIGHUP may have come since: they still end the session.
-  if (const int signal = TakeSignal(); signal != SIGINT) {
-    if (signal != 0) EndSessionBySignal(signal);
-    return false;
+bool ConsoleInput::EndedBySignal(bool* stray) {
+  // Taken once, then judged: a Ctrl-C that came between a look and a take would otherwise end the session.
+  const int signal = TakeSignal();
+  if (signal == SIGINT && atTerminal_) {
+    // What was typed before the Ctrl-C is not carried out: the kernel drops the terminal's own
+    // queue, and the words of a line already read go with it.
+    buffer_.clear();
+    position_ = 0;
+    std::printf("\nCtrl-C stops a run; to leave, type x (s saves first).\n");
+    if (stray != nullptr) *stray = true;
+  } else if (signal != 0) {
+    EndSessionBySignal(signal);
   }
-  // What was typed before the Ctrl-C is not carried out: the kernel drops the terminal's own
-  // queue, and the words of a line already read go with it.
-  buffer_.clear();
-  position_ = 0;
-  std::printf("\nCtrl-C stops a run; to leave, type x (s saves first).\n");
-  return true;
+  return SessionEndSignal() != 0;
 }
 
 bool ConsoleInput::Fill() {
@@ -56,13 +49,13 @@ bool ConsoleInput::Fill() {
         return true;
       }
       buffer_.clear();
-      if (PendingSignal() == 0) return false;
-      if (!StrayInterrupt() && EndedBySignal()) return false;
+      if (PendingSignal() == 0 || EndedBySignal()) return false;
       continue;
     }
     if (WaitForInputOrSignal(fd_) != 0) {
-      if (StrayInterrupt()) continue;
-      if (EndedBySignal()) return false;
+      bool stray = false;
+      if (EndedBySignal(&stray)) return false;
+      if (stray) continue;
     }
     buffer_.resize(kReadBlock);
     const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
@@ -88,7 +81,6 @@ std::string ConsoleInput::ReadWord() {
   // A line source shows a prompt itself when it waits for a line; words already typed are
   // read without a wait, so what was printed for them is shown now.
   if (lines_ == nullptr || WordBuffered()) std::fflush(stdout);
-  StrayInterrupt();
   if (EndedBySignal()) throw InputEnded();
   int c = Next();
   while (c != EOF && Separates(c)) c = Next();

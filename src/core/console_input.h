@@ -64,8 +64,11 @@ class ConsoleInput {
   int Next();
   bool Fill();
   bool WordBuffered() const;
-  // A pending Ctrl-C at a terminal: taken, said and what was typed dropped. True when it was.
-  bool StrayInterrupt();
+  // A signal that came while the program was busy, or comes while it waits for a word, ends the
+  // session at this prompt; once it has, no further word is read, and the questions asked on the
+  // way out (a list gone missing) end as at the end of input. A Ctrl-C at a terminal only says how
+  // to leave, drops what was typed and sets `stray`. Whether the session has ended.
+  bool EndedBySignal(bool* stray = nullptr);
 
   std::FILE* in_;
   // A stream with a descriptor (the terminal, a pipe, a file) is read here, in blocks, so that
