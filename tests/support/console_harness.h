@@ -22,10 +22,9 @@ using RunResult = CommandResult;
 // param.txt lines for the simulated card at 48000 Hz.
 std::string SimCardParams(int inputs = 2, int outputs = 2, int ch = 4, int buf = 1024);
 
-// The session directory is the TempDir; its Write, Read, Exists and / are the session's files.
 class ConsoleSession : public TempDir {
  public:
-  // A fresh session directory holding an empty card-in.raw, so that the capture side opens.
+  // A fresh session directory (this TempDir) holding an empty card-in.raw, so that the capture side opens.
   ConsoleSession();
 
   const std::filesystem::path& dir() const { return path(); }
