@@ -193,7 +193,8 @@ def apply(text, site):
 
 def sync_tree(tree, ref):
     """Makes the build's copy hold the tracked files of the working tree, or of commit ref,
-    rewriting only the files that differ (so that the build stays incremental)."""
+    rewriting only the files that differ (so that the build stays incremental) and removing
+    those the source no longer has."""
     if ref:
         staging = tree.parent / "staging"
         shutil.rmtree(staging, ignore_errors=True)
@@ -218,6 +219,12 @@ def sync_tree(tree, ref):
         # older than what was built from a fault in it.
         shutil.copyfile(source, target)
         shutil.copymode(source, target)
+    # A file the source no longer has goes from the copy too: a test file left there from an
+    # earlier sync would still be globbed into the build.
+    wanted = set(names)
+    for path in sorted(tree.rglob("*"), reverse=True):
+        if path.is_file() and path.relative_to(tree).as_posix() not in wanted:
+            path.unlink()
     # The suite's identity: a run is resumed only against the same tests.
     digest = hashlib.sha256()
     for name in sorted(names):
