@@ -1,5 +1,8 @@
 #include "console/command_table.h"
 
+#include <algorithm>
+#include <ranges>
+
 #include "app/settings_file.h"
 #include "audio/latency_calibration.h"
 #include "audio/run_commands.h"
@@ -119,6 +122,9 @@ constexpr CommandTest kCommandTable[] = {
     {39,  Alone, Equals,           {"disk"},                                    StorageCheck},
 };
 // clang-format on
+// The order numbers name the tests in help and comments: they count from 1 in the table's order.
+static_assert(std::ranges::equal(kCommandTable | std::views::transform(&CommandTest::order),
+                                 std::views::iota(1, int(std::size(kCommandTable)) + 1)));
 
 }  // namespace
 

@@ -114,9 +114,7 @@ TEST(FirstRunDialogue, AnswersFillTheSettings) {
   for (const auto& [answers, settings] : cases) {
     SessionSettings s;
     TypedInput input(answers);
-    testing::internal::CaptureStdout();
-    RunFirstRunDialogue(s, input);
-    const std::string printed = testing::internal::GetCapturedStdout(), n = std::to_string(s.outputs);
+    const std::string printed = Printed([&] { RunFirstRunDialogue(s, input); }), n = std::to_string(s.outputs);
     EXPECT_EQ(std::to_string(s.inputs) + " " + n + " " + std::to_string(s.ch) + " " + s.dv + " " +
                   std::to_string(s.sr) + printed.substr(printed.find("4 = 96000\n") + 10) + std::to_string(s.firstRun),
               settings + "1")
@@ -127,9 +125,7 @@ TEST(FirstRunDialogue, AnswersFillTheSettings) {
 // The settings read from `text`, with what the reader printed, written as param.txt.
 std::string ReadAndWrite(std::string_view text, std::string& printed) {
   SessionSettings s;
-  testing::internal::CaptureStdout();
-  GET_PARAMS(text, s);
-  printed = testing::internal::GetCapturedStdout();
+  printed = Printed([&] { GET_PARAMS(text, s); });
   return ComposeSettingsText(s);
 }
 

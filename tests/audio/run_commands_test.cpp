@@ -13,22 +13,17 @@
 #include "audio/metering.h"
 #include "audio/peak_reports.h"
 #include "audio/recording_marker.h"
+#include "audio/run_commands.h"
 #include "audio/run_report.h"
+#include "audio/storage_check.h"
 #include "support/console_harness.h"
 #include "support/file_faults.h"
-#include "support/temp_dir.h"
 #include "support/wave_builder.h"
 
 namespace tapeloom::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Printed(const std::function<void()>& print) {
-  testing::internal::CaptureStdout();
-  print();
-  return testing::internal::GetCapturedStdout();
-}
 
 // A meter line: the bar, blanks to the hold mark (the channel), blanks to 24 columns, then the top peak.
 std::string Line(int bars, int gap, const char* channel, const char* top, const char* lead = "") {
@@ -130,6 +125,28 @@ TEST(DiskBuffers, TenSecondsEachWayWithinABoundOfMemory) {
         << play;
     EXPECT_NEAR(double(size.playSlots * play + size.captureSlots * capture) * 12288 / 1048576, mebibytes, 0.05);
   }
+}
+
+// The verdict at its limits: a stall as long as the buffer or half of it, busy 90 or 50 % of the time, frames lost.
+TEST(StorageVerdict, AtEachOfItsLimits) {
+  // clang-format off
+  const std::tuple<double, double, std::int64_t, const char*> cases[] = {{4.99, 0.49, 0, "holds this session: its"},
+      {5, 0.1, 0, "little margin: its longest stall (5.00 s) is 50 %"}, {0.1, 0.5, 0, "little margin"},
+      {10, 0.1, 0, "hold this session: its longest stall (10.00 s) is as long as the disk buffer (10.0 s)."},
+      {9.99, 0.9, 0, "hold this session: it was busy 90 % of the time and barely"}, {0, 0, 4800, "have lost 0.10 s."}};
+  // clang-format on
+  for (const auto& [worst, busy, lost, says] : cases) {
+    const StorageFigures f{
+        .bufferSeconds = 10, .worstSeconds = worst, .busyFraction = busy, .lostFrames = lost, .sr = 48000};
+    EXPECT_NE(VerdictText(f).find(says), std::string::npos) << VerdictText(f);
+  }
+}
+
+// An audition's stop is not rounded to periods: near the end of 32 bits it is the last frame there is.
+TEST(Audition, EndsOnTheLastFrameThereIs) {
+  SessionSettings s{.i = 2147483547};
+  AuditionCommand(s, 1000, "ai");
+  EXPECT_EQ(s.o, 2147483647);
 }
 
 // "disk" ended by its time, by Ctrl-C after 1.5 s, or by a disk that refuses its files: said, and no file left.

@@ -17,7 +17,6 @@
 
 #include "audio/latency_probe.h"
 #include "support/console_harness.h"
-#include "support/run_command.h"
 #include "support/wave_builder.h"
 
 namespace tapeloom::test {

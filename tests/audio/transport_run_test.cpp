@@ -18,7 +18,6 @@
 namespace tapeloom::test {
 namespace {
 
-using Samples = std::vector<std::int32_t>;
 using Want = std::function<std::int32_t(std::int64_t, int)>;  // the sample of a frame on a channel
 
 // Track k's sample at position f: never 0, different for every frame of a track.

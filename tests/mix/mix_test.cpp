@@ -19,7 +19,6 @@
 #include "mix/mixer_console.h"
 #include "support/console_harness.h"
 #include "support/file_faults.h"
-#include "support/run_command.h"
 #include "support/typed_input.h"
 #include "support/wave_builder.h"
 
@@ -258,9 +257,7 @@ TEST(TrackGains, PanLawVolumeClampsAndOnlyPlayingTracks) {
     SCOPED_TRACE(testing::Message() << c.volume << " dB, pan " << c.pan);
     std::array<float, kMaxTracks> v{c.volume, 0, 50}, p{c.pan}, gainL{42, 42, 42}, gainR{};
     std::array<int, kMaxTracks> play{1, 2, 1};  // only 1 plays; track 3 is beyond n
-    testing::internal::CaptureStdout();
-    SetVolume(p, v, gainL, gainR, 2, play, kTrackGainScale);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
+    EXPECT_EQ(Printed([&] { SetVolume(p, v, gainL, gainR, 2, play, kTrackGainScale); }), c.printed);
     const double level = 256.0 * std::pow(10.0, c.keptVolume / 20.0);
     EXPECT_NEAR(gainL[0], level * c.left, level * c.left * 2e-6);
     EXPECT_NEAR(gainR[0], level * c.right, level * c.right * 2e-6);
@@ -514,10 +511,9 @@ TEST(MixerEdits, VolumesPansAndBusLevelsAndWordsThatChangeNothing) {
     if (c.bus) want.busvl[c.bus - 1] = c.level, SetBusVolume(want.busGain, c.level, c.bus - 1, kBusGainDivisor);
     TypedInput input(c.word);
     std::string left;
-    testing::internal::CaptureStdout();
-    MixerConsoleWord(s, input, left);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("\nPlaylist file called play.txt was not found!\n"),
-              std::string::npos);
+    EXPECT_NE(
+        Printed([&] { MixerConsoleWord(s, input, left); }).find("\nPlaylist file called play.txt was not found!\n"),
+        std::string::npos);
     EXPECT_EQ(left, c.word);
     EXPECT_EQ(std::tie(s.v, s.p, s.busvl, s.busGain), std::tie(want.v, want.p, want.busvl, want.busGain)) << c.word;
   }

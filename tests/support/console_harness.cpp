@@ -6,8 +6,6 @@
 
 #include <algorithm>
 
-#include "support/run_command.h"
-
 namespace tapeloom::test {
 
 std::string SimCardParams(int inputs, int outputs, int ch, int buf) {

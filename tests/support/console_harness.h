@@ -22,6 +22,13 @@ using RunResult = CommandResult;
 // param.txt lines for the simulated card at 48000 Hz.
 std::string SimCardParams(int inputs = 2, int outputs = 2, int ch = 4, int buf = 1024);
 
+// What a call printed on standard output.
+inline std::string Printed(const std::function<void()>& call) {
+  testing::internal::CaptureStdout();
+  call();
+  return testing::internal::GetCapturedStdout();
+}
+
 class ConsoleSession : public TempDir {
  public:
   // A fresh session directory (this TempDir) holding an empty card-in.raw, so that the capture side opens.

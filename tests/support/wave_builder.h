@@ -13,6 +13,7 @@
 namespace tapeloom::test {
 
 using Bytes = std::vector<unsigned char>;
+using Samples = std::vector<std::int32_t>;
 
 class WaveBuilder {
  public:

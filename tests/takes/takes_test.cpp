@@ -19,7 +19,6 @@
 namespace tapeloom::test {
 namespace {
 
-using Samples = std::vector<std::int32_t>;
 using Files = std::map<std::string, std::string>;  // name -> content; "/" a directory, "->x" a link to x
 using Expected = std::vector<std::pair<std::string, std::optional<Samples>>>;  // name patterns, samples
 constexpr std::uint64_t kBlock = kCopyBlockBytes, kAll = ~std::uint64_t{0};

@@ -35,9 +35,9 @@ TEST(OverwriteCheck, CountsTheFilesThatExistAmongTheFirstNAndAsksUntilAnswered) 
       {-1, "a.wav\n", "", "1 0 "}, {2, "a.wav\nb.wav\n", "W", "1 1 " + asked + "2 files exists!" + q},
       {4, "a.wav\n-\nb.wav\n-c.wav\n", "what r", "0 0 " + asked + "3 files exists!" + q + q.substr(1)}};
   for (const auto& [n, list, answers, said] : cases) {
-    TypedInput input(answers); int dontAskAgain = 0; testing::internal::CaptureStdout();
-    const int result = FILE_CHECK(n, list, dontAskAgain, input);
-    EXPECT_EQ(std::to_string(result) + " " + std::to_string(dontAskAgain) + " " + testing::internal::GetCapturedStdout(), said) << list;
+    TypedInput input(answers); int dontAskAgain = 0, result = 0;
+    const std::string out = Printed([&] { result = FILE_CHECK(n, list, dontAskAgain, input); });
+    EXPECT_EQ(std::to_string(result) + " " + std::to_string(dontAskAgain) + " " + out, said) << list;
   }
 }
 

@@ -6,8 +6,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "support/run_command.h"
-#include "support/temp_dir.h"
+#include "support/console_harness.h"
 #include "support/wave_builder.h"
 #include "wave/sample_encoding.h"
 #include "wave/text_file.h"
@@ -17,15 +16,6 @@
 
 namespace tapeloom::test {
 namespace {
-
-using Samples = std::vector<std::int32_t>;
-
-template <typename Action>
-std::string Printed(Action action) {
-  testing::internal::CaptureStdout();
-  action();
-  return testing::internal::GetCapturedStdout();
-}
 
 Bytes PackMono(const Samples& samples) {
   Bytes bytes(samples.size() * 3 + 1, 0xEE);  // one guard byte
