@@ -254,9 +254,10 @@ TEST(TransportConsole, RunsAndTheCommandsThatStartThem) {
           "m.o\n" + word + (more ? "\nc\ns\n" : "\n"), more ? Texts{tooFar, "!" + nothingArmed, "=\n" + refused} :
           Texts{"!" + tooFar, nothingArmed}, 0, nullptr, Bytes{}, std::nullopt, "", true});
   // A recording that would record nothing is cancelled before it starts; so is one with no take to record into.
-  const std::tuple<std::string, std::string, std::optional<long>, std::string> cancelled[] = {{"-\n-\n", "R\n", std::nullopt,
-      nothingArmed}, {"", "r\n", std::nullopt, nothingArmed}, {"-\n-\nbeyond-the-inputs.wav\n", "ri\n", std::nullopt,
-      nothingArmed}, {"no-dir/a.wav\n-\n", "R_x\n", std::nullopt, "Can't open no-dir/a_x.wav for recording\n" + noTakes},
+  const std::tuple<std::string, std::string, std::optional<long>, std::string> cancelled[] = {
+      {"-\n-\n", "R\n", std::nullopt, nothingArmed}, {"", "r\n", std::nullopt, nothingArmed},
+      {"-\n-\nbeyond-the-inputs.wav\n", "ri\n", std::nullopt, nothingArmed},
+      {"no-dir/a.wav\n-\n", "R_x\n", std::nullopt, "Can't open no-dir/a_x.wav for recording\n" + noTakes},
       {"a.wav\nb.wav\n", "r\n", 40, "Can't open audio_ch_1_"}};  // the last: room for no take header
   for (const auto& [record, typed, limit, says] : cancelled) {
     const std::string stop = status + "0.17" + mem, end = says == nothingArmed ? nothingArmed : noTakes;

@@ -38,8 +38,9 @@ std::int32_t SampleAt(const Block& b, int region, int frame) {
   const std::size_t at = region * kMixRegionBytes + 3 * frame;
   return b[at] + 256 * b[at + 1] + 65536 * static_cast<signed char>(b[at + 2]);
 }
-void SetSample(Block& b, int region, int frame, std::int32_t value) {
-  for (int k = 0; k < 3; ++k) b[region * kMixRegionBytes + 3 * frame + k] = static_cast<unsigned char>(value >> 8 * k);
+void SetSample(Block& b, int region, int frame, std::int32_t value) {  // beyond the block: dropped
+  for (std::size_t k = 0, at = region * kMixRegionBytes + 3 * frame; k < 3 && at + 3 <= b.size(); ++k)
+    b[at + k] = static_cast<unsigned char>(value >> 8 * k);
 }
 
 struct MixSetup {
@@ -158,14 +159,14 @@ TEST_P(KernelForm, EachKernelMatchesPlainArithmetic) {
     }
 
     for (const float gain : {1.0f / 256, 1.5f, 1e-30f, 1e-40f, std::numeric_limits<float>::denorm_min(), -0.75f}) {
-      // 2^49 + 2^25 + 1 rounds up only when converted in one rounding.
-      for (const std::int64_t outlier :
-           {std::int64_t{0}, k47 - 1, -k47, k47, -k47 - 1, 4 * k47 + (1 << 25) + 1, 16 * k47 + 3}) {
+      // 2^49 + 2^25 + 1 rounds up only when converted in one rounding. Odd outliers on an even frame: both lanes.
+      for (const std::int64_t outlier : {std::int64_t{0}, k47 - 1, -k47, k47, -k47 - 1, 4 * k47 + (1 << 25) + 1,
+                                         16 * k47 + 3, -64 * k47 - 5, 64 * k47}) {
         std::vector<std::int64_t> sums(kFrames);
         std::int64_t peak = 0;
         for (std::size_t i = 0; i < kFrames; ++i) {  // magnitudes up to 2^44, both signs, and 0
           sums[i] = i % 13 == 0 ? 0 : static_cast<std::int64_t>(random() >> (19 + i % 45)) * (i % 2 ? 1 : -1);
-          sums[i] = i == 777 && outlier != 0 ? outlier : sums[i];
+          sums[i] = i == 777 + std::size_t(outlier & 1) && outlier != 0 ? outlier : sums[i];
           accL.data[i] = static_cast<std::uint64_t>(sums[i] - 7) + OffsetCorrection(1000);
           extra.data[i] = 7;
           master.data[i] = static_cast<std::int64_t>(i) - 500;
@@ -202,7 +203,7 @@ void MixBlock(MixEngine& engine, Block& block, const MixSetup& s, MixPeaks& peak
                      static_cast<MixMode>(s.mix));
 }
 
-// Random blocks in every mode through one engine and peaks; volume/pan gains, any, or so huge sums pass 2^51.
+// Random blocks (1 in 4 holding only the tracks) in every mode via one engine; volume/pan gains, any, or past 2^51.
 TEST_P(KernelForm, QuietLoudAndHugeMixesMatchTheReference) {
   enum Gains { kVolumeAndPan, kAny, kHuge };
   for (const auto& [loud, gains] :
@@ -213,7 +214,8 @@ TEST_P(KernelForm, QuietLoudAndHugeMixesMatchTheReference) {
     MixPeaks peaks, expectedPeaks;
     for (int round = 0; round < 60; ++round) {
       MixSetup s{.n = pick(1, 24), .mix = 1 + round % 3, .busCount = pick(0, 12)};
-      const int regions = std::max({s.n, 2, s.mix == 2 ? 2 * s.busCount : 0}), range = loud ? 8388607 : 4095;
+      const int whole = round % 4 != 3, range = loud ? 8388607 : 4095;
+      const int regions = std::max({s.n, 1 + whole, whole && s.mix == 2 ? 2 * s.busCount : 0});
       Block block = MakeBlock(regions);
       for (int i = 0; i < regions * kMixBlockFrames; ++i) SetSample(block, 0, i, pick(-range - 1, range));
       std::array<float, kMaxTracks> v{}, p{};
