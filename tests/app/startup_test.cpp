@@ -205,7 +205,7 @@ TEST(Guide, ItsSessionRunsAsWrittenOnTheSimulatedCard) {
   for (const char* name : {"play.txt", "record.txt"}) session.Write(name, blocks[name]);
   for (const char* name : {"bass.wav", "keys.wav"})
     WriteBytes(session / name, WaveBuilder().Samples(PositionCoded(30 * 48000)).Build());
-  WriteBytes(session / "card-in.raw", Pack24(std::vector<std::int32_t>(2 * 60 * 48000, 1000)));  // a minute to record
+  WriteBytes(session / "card-in.raw", Pack24(Samples(2 * 60 * 48000, 1000)));  // a minute to record
   const RunResult run = session.Run(blocks["typed"]);
   EXPECT_EQ(run.status, 0) << run.err;
   std::istringstream lines(blocks["expect"]);

@@ -83,7 +83,7 @@ TEST(LatencyProbe, FindsTheTrainItsLevelAndSignOrSaysWhyNot) {
   // the verdict; the level said (with the position and sign) when the train is there. The median, not the first click,
   // counts: a weak click among loud ones is no train played whole.
   // clang-format off
-  const std::tuple<std::vector<std::int32_t>, std::int32_t, ProbeVerdict, std::int32_t> cases[] = {
+  const std::tuple<Samples, std::int32_t, ProbeVerdict, std::int32_t> cases[] = {
       {{1000000}, 0, kFound, 1000000}, {{-1000000}, 0, kFound, 1000000}, {{8389}, 0, kFound, 8389},
       {{1}, 0, kTooLow, 1}, {{0}, 0, kSilent, 0}, {{8377999}, 0, kFound, 8377999}, {{8378000}, 0, kClipped, 0},
       {{8388}, 0, kTooLow, 8388}, {{1000}, -8378000, kClipped, 0}, {{1000000}, 1, kUnclear, 1000000},
@@ -92,7 +92,7 @@ TEST(LatencyProbe, FindsTheTrainItsLevelAndSignOrSaysWhyNot) {
   // clang-format on
   for (const auto& [levels, extra, verdict, median] : cases) {
     SCOPED_TRACE(testing::Message() << levels[0] << " " << extra);
-    std::vector<std::int32_t> captured(6000, 0);
+    Samples captured(6000, 0);
     for (std::size_t k = 0; k < train.clicks.size(); ++k)
       for (const int at : {100, extra == 1 ? 3000 : 100})
         captured[static_cast<std::size_t>(at + train.clicks[k])] = levels[levels.size() == 1 ? 0 : k];
@@ -104,7 +104,7 @@ TEST(LatencyProbe, FindsTheTrainItsLevelAndSignOrSaysWhyNot) {
       EXPECT_NEAR(found.levelDb, 20 * std::log10(median / 8388607.0), 1e-9);
     }
   }
-  EXPECT_EQ(FindClickTrain(std::vector<std::int32_t>(2040, 1000), train).verdict, kSilent) << "shorter than the train";
+  EXPECT_EQ(FindClickTrain(Samples(2040, 1000), train).verdict, kSilent) << "shorter than the train";
 }
 
 // Ten seconds each way, fewer within half the free memory or the 256 MiB bound, never under 4 slots; none for a

@@ -24,7 +24,7 @@ namespace {
 
 constexpr char kMarker[] = ".tapeloom-recording";
 constexpr std::size_t kBlock = 4096;  // frames the disk worker writes at a time
-using Ints = std::vector<std::int32_t>;
+using Ints = Samples;
 using Sizes = std::pair<std::size_t, std::size_t>;
 using Texts = std::vector<std::string>;
 

@@ -81,11 +81,11 @@ TEST_F(ConsoleTest, CommandLoopAndSettingsDialogues) {
       // Solo: tracks added (out-of-range numbers and unreadable words skipped) and removed.
       {"o\t8192\n", "so\na\n1,3,9,x\nzz\nr\n3\nd\nsp\ns\n", {soloStatus + "Solo Enabled Tracks: (none)\n" + solo + "Enter track number to add, or multiple if comma separated\nSolo Enabled Tracks: 1 3\n" + solo + "Solo Enabled Tracks: 1 3\n" + solo + "Enter track number to remove, or multiple if comma separated\nSolo Enabled Tracks: 1\n" + solo + soloStatus + "Playing...\nTracks are soloed\n"}, {"\nSolo Settings:\nsolo\t1\n\n"}}};
   // clang-format on
-  std::vector<std::int32_t> input(2 * 120000, 1000);  // a loud moment, then quiet
+  Samples input(2 * 120000, 1000);  // a loud moment, then quiet
   std::fill_n(input.begin(), 2 * 8192, 8000000);
   WriteBytes(session / "card-in.raw", Pack24(input));
-  WriteBytes(session / "t1.wav", WaveBuilder().Samples(std::vector<std::int32_t>(20000, 100)).Build());
-  WriteBytes(session / "t2.wav", WaveBuilder().Samples(std::vector<std::int32_t>(20000, 200)).Build());
+  WriteBytes(session / "t1.wav", WaveBuilder().Samples(Samples(20000, 100)).Build());
+  WriteBytes(session / "t2.wav", WaveBuilder().Samples(Samples(20000, 200)).Build());
   session.Write("play.txt", "t1.wav\nt2.wav\n");
   session.Write("record.txt", "a.wav\n");
   for (const Case& c : cases) {
@@ -114,11 +114,10 @@ TEST_F(ConsoleTest, CommandLoopAndSettingsDialogues) {
               clock.find("\nclock = 1.02 sec") == 47 * 17)
       << clock;
   // A new crossfade of 20 ms (960 frames) takes effect: from the old audio (2^20) to the take (2^21).
-  WriteBytes(session / "card-in.raw", Pack24(std::vector<std::int32_t>(2 * 20000, 2 << 20)));
-  WriteBytes(session / "a.wav", WaveBuilder().Samples(std::vector<std::int32_t>(20000, 1 << 20)).Build());
+  WriteBytes(session / "card-in.raw", Pack24(Samples(2 * 20000, 2 << 20)));
+  WriteBytes(session / "a.wav", WaveBuilder().Samples(Samples(20000, 1 << 20)).Build());
   Prompt(SimCardParams(2, 2, 8, 1024) + "int\t0\nxfade\t0\ne\t4096\no\t12288\n", "cf\n20\nR\nins\n");
-  const std::vector<std::int32_t> samples =
-      Unpack24(std::span<const unsigned char>(ReadBytes(session / "a.wav")).subspan(44));
+  const Samples samples = Unpack24(std::span<const unsigned char>(ReadBytes(session / "a.wav")).subspan(44));
   const int half = static_cast<int>(0x100000 * std::cos(0.785398163) + 0x200000 * std::sin(0.785398163));
   ASSERT_EQ(samples.size(), 20000u);
   EXPECT_TRUE(samples[4096] == 1 << 20 && samples[4576] == half && samples[5056] == 2 << 20) << samples[4576];

@@ -79,7 +79,7 @@ TEST(SessionEnd, InputThatEndsSignalsAFullDiskOrNoRegularFileLoseNothing) {
       {"", "", "", {"/param.txt"}, "x\n", -1, {"Can't open param.txt" + dir}, 2}, {"o\t4096\n", "", "", {"|record.txt", "/play.txt"}, "p\n", -1, {"Can't open record.txt" + no, "Can't open play.txt" + dir}, 0}, {"o\t4096\nrec\t1\tz.txt\nplay\t1\ty.txt\n", "", "", {"@z.txt", "@y.txt"}, "p\nR\n", -1, {"Can't open z.txt" + no, "Can't open y.txt" + no}, 0}, {record, "f.wav\nz.wav\n", "", {"|f.wav", "@z.wav"}, "R\nins\n", -1, {"Can't open f.wav" + no, "Can't open z.wav" + no}, 0},
       {record, "f.wav\nd.wav\n", "", {"|f.wav", "/d.wav"}, "R\ncin\n", -1, {"Can't open f.wav" + no, "Can't open d.wav" + dir}, 0}, {record, "f.wav\nz.wav\n", "", {"|f.wav", "@z.wav"}, "R\nrep\n", -1, {"Can't replace f.wav" + no, "Can't replace z.wav" + no}, 0}};
   ConsoleSession session;
-  std::vector<std::int32_t> input(2 * 200000);
+  Samples input(2 * 200000);
   for (std::size_t j = 0; j < input.size(); ++j) input[j] = InputSample(j / 2);
   const auto kind = [&](const std::string& name) { return std::to_string(static_cast<int>(fs::symlink_status(session / name).type())); };
   // clang-format on
@@ -137,7 +137,7 @@ TEST(SessionEnd, InputThatEndsSignalsAFullDiskOrNoRegularFileLoseNothing) {
     // The header counts every whole frame that reached the disk.
     ASSERT_TRUE(take.size() >= 44 && Field32(take, 4) == Field32(take, 40) + 36 &&
                 Field32(take, 40) == (take.size() - 44) / 3 * 3);
-    const std::vector<std::int32_t> held = Unpack24(std::span<const unsigned char>(take).subspan(44));
+    const Samples held = Unpack24(std::span<const unsigned char>(take).subspan(44));
     EXPECT_TRUE(freePages != 9 || held.size() == 10240u) << held.size();
     for (std::size_t j = 0; j < held.size(); ++j) ASSERT_EQ(held[j], InputSample(j));
   }

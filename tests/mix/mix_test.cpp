@@ -130,7 +130,7 @@ TEST_P(KernelForm, EachKernelMatchesPlainArithmetic) {
     Guarded<std::uint32_t> rows[] = {{kFrames, atEnd}, {kFrames, atEnd}, {kFrames, atEnd}, {kFrames, atEnd}};
     Guarded<std::uint64_t> accL(kFrames, atEnd), accR(kFrames, atEnd);
     Guarded<std::int64_t> extra(kFrames, atEnd), master(kFrames, atEnd);
-    std::vector<std::int32_t> samples(kFrames);
+    Samples samples(kFrames);
     for (std::size_t i = 0; i < kFrames; ++i) {
       samples[i] = i % 3 == 2 ? static_cast<std::int32_t>(random() % 16777216) - 8388608 : edges[(i * 7 + atEnd) % 9];
       for (int k = 0; k < 3; ++k) region.data[3 * i + k] = static_cast<unsigned char>(samples[i] >> 8 * k);
@@ -266,8 +266,6 @@ TEST(TrackGains, PanLawVolumeClampsAndOnlyPlayingTracks) {
     EXPECT_EQ(std::tie(v[0], p[0], gainL[1], gainL[2], v[2]), std::tuple(c.keptVolume, c.keptPan, 42.0f, 42.0f, 50.0f));
   }
 }
-
-using Samples = std::vector<std::int32_t>;
 
 void WriteWave(const std::string& name, const Samples& s) { WriteBytes(name, WaveBuilder().Samples(s).Build()); }
 

@@ -8,6 +8,12 @@
 
 namespace tapeloom::test {
 
+// Reads a whole file; fails the test when it cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path);
+// Writes a whole file, or appends to it with std::ios::app.
+void WriteFileBytes(const std::filesystem::path& path, std::string_view content,
+                    std::ios::openmode mode = std::ios::trunc);
+
 class TempDir {
  public:
   TempDir();
@@ -18,9 +24,9 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
 
-  void Write(std::string_view name, std::string_view content) const;
-  std::string Read(std::string_view name) const;
-  bool Exists(std::string_view name) const;
+  void Write(std::string_view name, std::string_view content) const { WriteFileBytes(path_ / name, content); }
+  std::string Read(std::string_view name) const { return ReadFileBytes(path_ / name); }
+  bool Exists(std::string_view name) const { return std::filesystem::exists(path_ / name); }
 
  private:
   std::filesystem::path path_;
@@ -37,11 +43,5 @@ class WorkingDirectory {
  private:
   std::filesystem::path previous_;
 };
-
-// Reads a whole file; fails the test when it cannot be read.
-std::string ReadFileBytes(const std::filesystem::path& path);
-// Writes a whole file, or appends to it with std::ios::app.
-void WriteFileBytes(const std::filesystem::path& path, std::string_view content,
-                    std::ios::openmode mode = std::ios::trunc);
 
 }  // namespace tapeloom::test

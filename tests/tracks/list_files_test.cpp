@@ -33,6 +33,7 @@ TEST(OverwriteCheck, CountsTheFilesThatExistAmongTheFirstNAndAsksUntilAnswered) 
   // n, the list, the answers; the result, dontAskAgain, what was printed.
   const std::tuple<int, std::string, std::string, std::string> cases[] = {
       {-1, "a.wav\n", "", "1 0 "}, {2, "a.wav\nb.wav\n", "W", "1 1 " + asked + "2 files exists!" + q},
+      {1, "a.wav\n", "w", "1 0 " + asked + "1 file exists!" + q},
       {4, "a.wav\n-\nb.wav\n-c.wav\n", "what r", "0 0 " + asked + "3 files exists!" + q + q.substr(1)}};
   for (const auto& [n, list, answers, said] : cases) {
     TypedInput input(answers); int dontAskAgain = 0, result = 0;
@@ -43,7 +44,7 @@ TEST(OverwriteCheck, CountsTheFilesThatExistAmongTheFirstNAndAsksUntilAnswered) 
 
 // Position-coded samples with the playlist line in the channel byte.
 Bytes Mono(std::uint32_t rate, int line, int bits = 24) {
-  std::vector<std::int32_t> samples;
+  Samples samples;
   for (std::int64_t f = 0; f < 1000; ++f) samples.push_back(PositionCode(f, line));
   return WaveBuilder().SampleRate(rate).Bits(bits).Samples(samples).Build();
 }
@@ -76,7 +77,7 @@ TEST(ListingsConsole, ListsInEveryMixModeAndTracksAtOtherRates) {
     const std::string out = AfterDriverReport(run.out);  // a run goes on to say what it refuses and to play
     EXPECT_EQ(c.heard.empty() ? out : out.substr(0, shown.size()), shown);
     if (c.heard.empty()) continue;
-    const std::vector<std::int32_t> played = Unpack24(ReadBytes(session / "card-out.raw")); ASSERT_GE(played.size(), 10192u);
+    const Samples played = Unpack24(ReadBytes(session / "card-out.raw")); ASSERT_GE(played.size(), 10192u);
     for (int output = 1; output <= 2; ++output)  // after a silent first block
       for (std::int64_t f = 0; f < 1000; ++f)
         ASSERT_EQ(played[static_cast<std::size_t>((4096 + f) * 2 + output - 1)], std::ranges::count(c.heard, output) ? PositionCode(f, output) : 0) << output << ", frame " << f;
