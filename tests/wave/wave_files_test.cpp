@@ -49,7 +49,7 @@ TEST(SampleConversions, ExtremesWidthsWrapAndEveryValue) {
   NUM24STER_TO_CHAR(std::array{-1, 8388608, 5}.data(), std::array{1, 0x123456, 5}.data(), stereo.data(), 2);
   EXPECT_EQ(stereo, (Bytes{0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0, 0x80, 0x56, 0x34, 0x12, 0xEE, 0xEE, 0xEE}));
   for (std::array<int, 3> d; const auto& [m, sign, want] : {std::tuple{127, 1, std::array{127, 0, 0}},
-           {128, 1, {-128, 0, 0}}, {32768, 1, {0, -128, 0}}, {0x123456, 1, {86, 52, 18}}, {128, -1, {127, -1, -1}}})
+           {128, 1, {-128, 0, 0}}, {32768, 1, {0, -128, 0}}, {0x123405, 1, {5, 52, 18}}, {128, -1, {127, -1, -1}}})
     EXPECT_EQ((BITS24_TO_BYTES3(d[0], d[1], d[2], m), TWOS_COMP24(d[0], d[1], d[2], sign), d), want) << m << sign;
 }
 
